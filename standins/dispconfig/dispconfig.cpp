@@ -1,0 +1,389 @@
+// Stand-in for the machine's display configurator: lists the graphics drivers
+// the X server has modules for, and reads or sets the one it uses by default
+// through a configuration snippet of its own. Its directories are fixed when
+// it is built, never taken from the environment, because it runs as root.
+
+#include "driverconfig.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static constexpr int exitSuccess = 0;
+static constexpr int exitFailure = 1;
+static constexpr int exitUsage = 2;
+
+static constexpr char moduleDirectory[] = DISPCONFIG_MODULE_DIR;
+static constexpr char configDirectory[] = DISPCONFIG_CONFIG_DIR;
+static constexpr char snippetPath[] = DISPCONFIG_CONFIG_DIR "/20-dispconfig.conf";
+// In the same directory, so the rename that puts it in place is atomic; its
+// name does not end in ".conf", so the X server never reads it half-written.
+static constexpr char tempSnippetTemplate[] = DISPCONFIG_CONFIG_DIR "/.20-dispconfig.conf.XXXXXX";
+
+static constexpr std::size_t maxListedDrivers = 256;
+// Far more than any snippet of ours; anything bigger is not worth reading.
+static constexpr std::size_t maxSnippetFileSize = 64 * 1024;
+
+enum class Operation { none, list, query, modify };
+
+struct CommandLine {
+    Operation operation = Operation::none;
+    const char* driver = nullptr;
+};
+
+static int reportUsage()
+{
+    std::fputs("usage: dispconfig -o l | -o q | -o m -d DRIVER\n", stderr);
+    return exitUsage;
+}
+
+static void reportError(const char* action, const char* path, int error)
+{
+    std::fprintf(stderr, "dispconfig: %s %s: %s\n", action, path, std::strerror(error));
+}
+
+// A full disk or a closed pipe behind stdout must not pass for success.
+static int finishOutput()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        reportError("cannot write", "standard output", errno);
+        return exitFailure;
+    }
+    return exitSuccess;
+}
+
+// Started by another program, possibly with a standard descriptor closed, the
+// next file opened would take its place and messages would land in the
+// configuration.
+static bool ensureStandardDescriptorsOpen()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd) {
+            return false;
+        }
+    }
+    return true;
+}
+
+static Operation operationFromName(std::string_view name)
+{
+    if (name == "l") {
+        return Operation::list;
+    }
+    if (name == "q") {
+        return Operation::query;
+    }
+    if (name == "m") {
+        return Operation::modify;
+    }
+    return Operation::none;
+}
+
+static std::optional<CommandLine> parseCommandLine(int argc, char* argv[])
+{
+    CommandLine commandLine;
+    opterr = 0;
+    int option;
+    // '+': operands end the options instead of being moved aside, so any
+    // operand at all leaves optind short of argc.
+    while ((option = getopt(argc, argv, "+o:d:")) != -1) {
+        if (option == 'o' && commandLine.operation == Operation::none) {
+            commandLine.operation = operationFromName(optarg);
+            if (commandLine.operation == Operation::none) {
+                return std::nullopt;
+            }
+        } else if (option == 'd' && commandLine.driver == nullptr) {
+            commandLine.driver = optarg;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (optind != argc || commandLine.operation == Operation::none) {
+        return std::nullopt;
+    }
+    if ((commandLine.operation == Operation::modify) != (commandLine.driver != nullptr)) {
+        return std::nullopt;
+    }
+    return commandLine;
+}
+
+// Reads until end of file or until `buffer` is full; the error otherwise.
+static int readUpTo(int fd, std::span<char> buffer, std::size_t& length)
+{
+    length = 0;
+    while (length < buffer.size()) {
+        const ssize_t count = read(fd, buffer.data() + length, buffer.size() - length);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return errno;
+        }
+        if (count == 0) {
+            break;
+        }
+        length += static_cast<std::size_t>(count);
+    }
+    return 0;
+}
+
+// Follows symbolic links, as the X server does when it loads the module.
+static bool hasModuleFile(int moduleDirectoryFd, std::string_view driver)
+{
+    char fileName[maxDriverNameLength + sizeof "_drv.so"];
+    const int length = std::snprintf(fileName, sizeof fileName, "%.*s_drv.so",
+                                     static_cast<int>(driver.size()), driver.data());
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof fileName) {
+        return false;
+    }
+    struct stat status;
+    return fstatat(moduleDirectoryFd, fileName, &status, 0) == 0 && S_ISREG(status.st_mode);
+}
+
+static int compareDriverNames(const void* left, const void* right)
+{
+    return std::strcmp(static_cast<const char*>(left), static_cast<const char*>(right));
+}
+
+static int listDrivers()
+{
+    DIR* directory = opendir(moduleDirectory);
+    if (directory == nullptr) {
+        reportError("cannot read", moduleDirectory, errno);
+        return exitFailure;
+    }
+    static char drivers[maxListedDrivers][maxDriverNameLength + 1];
+    std::size_t driverCount = 0;
+    int error = 0;
+    while (driverCount < maxListedDrivers) {
+        errno = 0;
+        const dirent* entry = readdir(directory);
+        if (entry == nullptr) {
+            error = errno;
+            break;
+        }
+        const std::optional<std::string_view> driver = driverFromModuleFileName(entry->d_name);
+        if (driver && hasModuleFile(dirfd(directory), *driver)) {
+            std::memcpy(drivers[driverCount], driver->data(), driver->size());
+            drivers[driverCount][driver->size()] = '\0';
+            ++driverCount;
+        }
+    }
+    closedir(directory);
+    if (error != 0) {
+        reportError("cannot read", moduleDirectory, error);
+        return exitFailure;
+    }
+    std::qsort(drivers, driverCount, sizeof drivers[0], compareDriverNames);
+    for (std::size_t index = 0; index < driverCount; ++index) {
+        std::printf("%s\n", drivers[index]);
+    }
+    return finishOutput();
+}
+
+static int showDefaultDriver()
+{
+    const int fd = open(snippetPath, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 && errno != ENOENT) {
+        reportError("cannot read", snippetPath, errno);
+        return exitFailure;
+    }
+    std::optional<std::string_view> driver;
+    // One byte of room beyond the largest file accepted tells a file that
+    // is too big from one that just fits.
+    char contents[maxSnippetFileSize + 1];
+    if (fd >= 0) {
+        std::size_t length = 0;
+        int error = readUpTo(fd, contents, length);
+        close(fd);
+        if (error == 0 && length > maxSnippetFileSize) {
+            error = EFBIG;
+        }
+        if (error != 0) {
+            reportError("cannot read", snippetPath, error);
+            return exitFailure;
+        }
+        driver = readDefaultDriver({contents, length});
+    }
+    if (driver) {
+        std::printf("Default graphics driver: %.*s\n", static_cast<int>(driver->size()), driver->data());
+    } else {
+        std::puts("No default graphics driver is set; the X server chooses one when it starts.");
+    }
+    return finishOutput();
+}
+
+static bool isSupportedDriver(std::string_view driver)
+{
+    const int moduleDirectoryFd = open(moduleDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (moduleDirectoryFd < 0) {
+        return false;
+    }
+    const bool supported = hasModuleFile(moduleDirectoryFd, driver);
+    close(moduleDirectoryFd);
+    return supported;
+}
+
+// The following steps give the error number on failure, 0 on success.
+
+static int ensureConfigDirectory()
+{
+    if (mkdir(configDirectory, 0755) == 0) {
+        // The umask may have narrowed the mode; the configuration is meant
+        // to be readable by all, as the rest of the X server's is.
+        return chmod(configDirectory, 0755) == 0 ? 0 : errno;
+    }
+    return errno == EEXIST ? 0 : errno;
+}
+
+static int writeFully(int fd, std::span<const char> data)
+{
+    // Under a file-size limit the kernel would kill us mid-write with
+    // SIGXFSZ; ignored, the limit shows up as EFBIG and the temp file is
+    // removed instead of left behind.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    struct sigaction previous {};
+    sigaction(SIGXFSZ, &ignore, &previous);
+    int error = 0;
+    while (!data.empty()) {
+        const ssize_t written = write(fd, data.data(), data.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0) {
+            error = errno;
+            break;
+        }
+        if (written == 0) {
+            error = EIO;
+            break;
+        }
+        data = data.subspan(static_cast<std::size_t>(written));
+    }
+    sigaction(SIGXFSZ, &previous, nullptr);
+    return error;
+}
+
+static int writeAndClose(int fd, std::span<const char> snippet)
+{
+    // The temp file is created 0600; the X server's configuration is
+    // readable by all, whatever our umask.
+    int error = fchmod(fd, 0644) == 0 ? 0 : errno;
+    if (error == 0) {
+        error = writeFully(fd, snippet);
+    }
+    if (error == 0 && fsync(fd) != 0) {
+        error = errno;
+    }
+    if (close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    return error;
+}
+
+// Replaces the snippet all at once: a crash or a full disk leaves either the
+// old one or the new one, never a mix.
+static int publishSnippet(int configDirectoryFd, std::span<const char> snippet)
+{
+    char tempPath[sizeof tempSnippetTemplate];
+    std::memcpy(tempPath, tempSnippetTemplate, sizeof tempPath);
+    const int fd = mkostemp(tempPath, O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = writeAndClose(fd, snippet);
+    if (error == 0 && rename(tempPath, snippetPath) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        unlink(tempPath);
+        return error;
+    }
+    // Only then does the rename itself survive a power cut.
+    return fsync(configDirectoryFd) == 0 ? 0 : errno;
+}
+
+static int replaceSnippet(std::span<const char> snippet)
+{
+    int error = ensureConfigDirectory();
+    if (error != 0) {
+        return error;
+    }
+    const int configDirectoryFd = open(configDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (configDirectoryFd < 0) {
+        return errno;
+    }
+    // Two changes at the same time would otherwise race to the rename; the
+    // lock on the directory makes the second wait for the first.
+    while (flock(configDirectoryFd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            error = errno;
+            break;
+        }
+    }
+    if (error == 0) {
+        error = publishSnippet(configDirectoryFd, snippet);
+    }
+    close(configDirectoryFd);
+    return error;
+}
+
+static int setDefaultDriver(const char* driverArgument)
+{
+    const std::string_view driver = driverArgument;
+    if (!isPlainDriverName(driver)) {
+        // Not echoed: it could hold anything, terminal control sequences too.
+        std::fputs("dispconfig: the driver name is not a supported graphics driver\n", stderr);
+        return exitFailure;
+    }
+    if (!isSupportedDriver(driver)) {
+        std::fprintf(stderr, "dispconfig: %s is not a supported graphics driver\n", driverArgument);
+        return exitFailure;
+    }
+    char snippet[snippetCapacity];
+    const std::optional<std::size_t> length = formatSnippet(snippet, driver);
+    const int error = length ? replaceSnippet({snippet, *length}) : EOVERFLOW;
+    if (error != 0) {
+        reportError("cannot write", snippetPath, error);
+        return exitFailure;
+    }
+    std::printf("Default graphics driver set to %s.\n", driverArgument);
+    std::puts("It takes effect when the X server restarts (<ctrl><alt><Backspace> or a reboot).");
+    return finishOutput();
+}
+
+int main(int argc, char* argv[])
+{
+    if (!ensureStandardDescriptorsOpen()) {
+        return exitFailure;
+    }
+    const std::optional<CommandLine> commandLine = parseCommandLine(argc, argv);
+    if (!commandLine) {
+        return reportUsage();
+    }
+    switch (commandLine->operation) {
+    case Operation::list:
+        return listDrivers();
+    case Operation::query:
+        return showDefaultDriver();
+    case Operation::modify:
+        return setDefaultDriver(commandLine->driver);
+    case Operation::none:
+        break;
+    }
+    return reportUsage();
+}
