@@ -1,0 +1,109 @@
+// vidselect: lists the graphics drivers the ZVK supports, shows the current
+// default and changes it, by running the display configurator for the
+// service account. Installed set-user-ID root so that the change runs as
+// root.
+
+#include "access.h"
+#include "configurator.h"
+#include "drivername.h"
+#include "exitstatus.h"
+#include "processstate.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <getopt.h>
+
+namespace {
+
+struct Request {
+    bool change = false;
+    bool query = false;
+    bool list = false;
+    const char* driverName = nullptr;
+};
+
+constexpr std::array usageText = {
+    "Usage: vidselect [ -m  <drivername >] | -l | -q ] [--help]\n",
+    "\tTool for Product Engineer/Support personnel to change the\n\t\tdefault graphic driver for the ZVK\n",
+    "\tThis command requires PE authority to run.\n\n",
+    "\t-m \tChanges the default driver to drivername that is specified.\n",
+    "\t-l \tLists the possible supported graphic drivers\n",
+    "\t-q \tLists the current Graphics driver.\n\n",
+    "\tThe X server must be restarted to pick up the new setting.\n",
+    "\t\t<ctrl><alt><Backspace> or reboot ZVK\n",
+};
+
+// --help returns 0, which is none of the option letters, and so ends in
+// the usage text like any other misuse.
+constexpr option long_options[] = {
+    {"help", no_argument, nullptr, 0},
+    {nullptr, 0, nullptr, 0},
+};
+
+} // namespace
+
+[[noreturn]] static void printUsage()
+{
+    for (const char* piece : usageText)
+        std::fputs(piece, stderr);
+    std::exit(exitUsage);
+}
+
+static Request parseCommandLine(int argc, char* argv[])
+{
+    Request request;
+    for (;;) {
+        int longIndex = 0;
+        switch (getopt_long(argc, argv, "m:ql", long_options, &longIndex)) {
+        case 'm':
+            request.change = true;
+            request.driverName = optarg;
+            break;
+        case 'q':
+            request.query = true;
+            break;
+        case 'l':
+            request.list = true;
+            break;
+        case -1:
+            return request;
+        default:
+            printUsage();
+        }
+    }
+}
+
+int main(int argc, char* argv[])
+{
+    // First, before anything of the caller's is looked at: we may be root.
+    resetProcessState();
+    checkAccess();
+
+    // An empty argument vector is misuse too.
+    if (argc <= 1)
+        printUsage();
+    const Request request = parseCommandLine(argc, argv);
+
+    // Refused before anything runs, so a bad name changes nothing at all.
+    if (request.change) {
+        const DriverNameProblem problem = checkDriverName(request.driverName);
+        if (problem != DriverNameProblem::none) {
+            const std::string_view reason = describeDriverNameProblem(problem);
+            std::fprintf(stderr, "vidselect: %.*s\n", static_cast<int>(reason.size()), reason.data());
+            return exitRefusedName;
+        }
+    }
+
+    // Always change first, then query, then list, whatever the order asked,
+    // so a query in the same run already shows the new default. A failure
+    // does not stop the operations after it.
+    bool allSucceeded = true;
+    if (request.change)
+        allSucceeded = commandSucceeded(changeX(request.driverName)) && allSucceeded;
+    if (request.query)
+        allSucceeded = commandSucceeded(listCurX()) && allSucceeded;
+    if (request.list)
+        allSucceeded = commandSucceeded(listAllX()) && allSucceeded;
+    return allSucceeded ? exitSuccess : exitOperationFailed;
+}
