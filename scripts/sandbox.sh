@@ -1,0 +1,98 @@
+# A throwaway ZVK inside this machine, shared by the demo and the end-to-end
+# tests. Source it, call sandbox_enter "$@" first thing, then sandbox_setup.
+#
+# The calling script is run again, as root, in a private mount namespace in
+# which /etc, /usr and /opt are overlays on a tmpfs: vidselect can be
+# installed set-user-ID root, accounts and roles added and the configurator
+# replaced, and all of it vanishes with the namespace. Nothing on the host
+# changes but an empty directory under $TMPDIR, removed on the way out.
+
+readonly sandbox_skip_status=77 # CTest's SKIP_RETURN_CODE for the e2e tests
+
+sandbox_inside() {
+    [[ -n ${VIDSELECT_SANDBOX_HOST_NS:-} && $(readlink /proc/self/ns/mnt) != "$VIDSELECT_SANDBOX_HOST_NS" ]]
+}
+
+# Runs the calling script again inside the sandbox and exits with its
+# status; returns at once when already inside. Exits with
+# $sandbox_skip_status, saying why, where no sandbox can be made.
+sandbox_enter() {
+    sandbox_inside && return 0
+    local script
+    script=$(readlink -f "$0")
+    if [[ $EUID -ne 0 ]]; then
+        echo "SKIP: ${script##*/} needs root: it installs vidselect set-user-ID root in a private mount namespace"
+        exit $sandbox_skip_status
+    fi
+    if ! unshare --mount --propagation private true 2>/dev/null; then
+        echo "SKIP: ${script##*/} needs a private mount namespace, and none can be made here"
+        exit $sandbox_skip_status
+    fi
+    local storage status=0
+    storage=$(mktemp -d "${TMPDIR:-/tmp}/vidselect-sandbox.XXXXXX")
+    VIDSELECT_SANDBOX_HOST_NS=$(readlink /proc/self/ns/mnt) VIDSELECT_SANDBOX_STORAGE=$storage \
+        unshare --mount --propagation private -- bash "$script" "$@" || status=$?
+    rmdir "$storage"
+    exit $status
+}
+
+# Lays the overlays and a minimal account database: root only, looked up in
+# files alone whatever the host's name service says.
+sandbox_setup() {
+    local storage=$VIDSELECT_SANDBOX_STORAGE dir
+    # Not nosuid, so that a set-user-ID binary installed here works.
+    mount -t tmpfs -o mode=0755 vidselect-sandbox "$storage"
+    for dir in /etc /usr /opt; do
+        mkdir -p "$storage/upper$dir" "$storage/work$dir"
+        mount -t overlay vidselect-sandbox \
+            -o "lowerdir=$dir,upperdir=$storage/upper$dir,workdir=$storage/work$dir" "$dir"
+    done
+    mkdir -p "$storage/scratch"
+    chmod 1777 "$storage/scratch"
+    sandbox_scratch=$storage/scratch
+
+    printf 'passwd: files\ngroup: files\nshadow: files\n' >/etc/nsswitch.conf
+    printf 'root:x:0:0:root:/root:/bin/bash\n' >/etc/passwd
+    printf 'root:x:0:\n' >/etc/group
+    mkdir -p /etc/vorn
+    : >/etc/vorn/roles
+}
+
+# Installs vidselect from a build tree as a package would, set-user-ID
+# root in /usr/local/bin, and the stand-ins for the platform pieces.
+sandbox_install() {
+    local build_dir=$1
+    cmake --install "$build_dir" --prefix /usr/local --component vidselect >/dev/null
+    cmake --install "$build_dir" --prefix /usr/local --component standins >/dev/null
+    ldconfig
+}
+
+# sandbox_add_account NAME UID [ROLE]: an account with a group of its own,
+# and its role in the role library's file.
+sandbox_add_account() {
+    local name=$1 uid=$2 role=${3:-}
+    echo "$name:x:$uid:$uid::/nonexistent:/usr/sbin/nologin" >>/etc/passwd
+    echo "$name:x:$uid:" >>/etc/group
+    if [[ -n $role ]]; then
+        echo "$name:$role" >>/etc/vorn/roles
+    fi
+}
+
+# sandbox_as WHO COMMAND...: runs COMMAND with the real and effective ids
+# of WHO, an account name or "#UID" for a user id with no account, and no
+# supplementary groups (or those in $sandbox_groups, comma-separated).
+sandbox_as() {
+    local who=$1 uid gid
+    shift
+    if [[ $who == '#'* ]]; then
+        uid=${who#\#}
+        gid=$uid
+    else
+        uid=$(id -u "$who") && gid=$(id -g "$who") || return
+    fi
+    local groups=(--clear-groups)
+    if [[ -n ${sandbox_groups:-} ]]; then
+        groups=(--groups "$sandbox_groups")
+    fi
+    setpriv --reuid "$uid" --regid "$gid" "${groups[@]}" -- "$@"
+}

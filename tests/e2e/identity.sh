@@ -1,0 +1,34 @@
+# Who the configurator runs as. A change runs wholly as the superuser, and
+# so does everything after it in the same run; without a change, nothing
+# raises the caller's ids. Installed without set-user-ID, the change runs
+# as the caller.
+source "$(dirname "$(readlink -f "$0")")/lib.sh"
+
+readonly all_root="0 0 0 0 0 0"
+
+sandbox_groups=4000,4001
+run tavik -m vesa
+expect_recorded "change: every user and group id is root's" m ids "$all_root"
+expect_recorded "change: the caller's supplementary groups are gone" m groups ""
+expect_status "change as root succeeds" 0
+
+run tavik -l -q -m vesa
+expect_recorded "query after a change: still root" q ids "$all_root"
+expect_recorded "list after a change: still root" l ids "$all_root"
+expect_recorded "list after a change: no supplementary groups" l groups ""
+
+run tavik -q -l
+ruid=$(recorded q ids | cut -d' ' -f1)
+if [[ $ruid == 1500 ]]; then pass; else fail "query alone keeps the caller's real user id" "got $ruid"; fi
+ruid=$(recorded l ids | cut -d' ' -f1)
+if [[ $ruid == 1500 ]]; then pass; else fail "list alone keeps the caller's real user id" "got $ruid"; fi
+unset sandbox_groups
+
+chmod 0755 "$vidselect"
+run tavik -m vesa -q
+expect_status "not set-user-ID: the change still runs" 0
+expect_stderr "not set-user-ID: the failed raise is quiet" ""
+expect_recorded "not set-user-ID: the change runs as the caller" m ids "1500 1500 1500 1500 1500 1500"
+expect_recorded "not set-user-ID: so does the query" q ids "1500 1500 1500 1500 1500 1500"
+
+finish

@@ -1,0 +1,160 @@
+# Shared by the end-to-end tests, which CTest runs as
+#   bash TEST.sh BUILD_DIR RECORDER LAUNCH
+# Each test runs in a sandbox of its own (scripts/sandbox.sh) with the real
+# vidselect installed set-user-ID root from BUILD_DIR, the accounts below,
+# and the recording configurator (recorder.c) at the configurator's path.
+
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../../scripts/sandbox.sh"
+sandbox_enter "$@"
+sandbox_setup
+
+build_dir=$1
+recorder=$2
+launch=$3
+readonly vidselect=/usr/local/bin/vidselect
+readonly configurator=/opt/qtr/bin/dispconfig
+readonly record=/opt/qtr/record
+sandbox_install "$build_dir"
+
+# The service account, an account that holds the service role but is not
+# the service account, and two names that only look like it.
+sandbox_add_account tavik 1500 morle
+sandbox_add_account alice 1501 morle
+sandbox_add_account tavikx 1502 morle
+sandbox_add_account TAVIK 1503 morle
+
+install -m 0755 "$recorder" "$configurator"
+mkdir -m 1777 "$record"
+
+readonly usage_text=$'Usage: vidselect [ -m  <drivername >] | -l | -q ] [--help]
+\tTool for Product Engineer/Support personnel to change the
+\t\tdefault graphic driver for the ZVK
+\tThis command requires PE authority to run.
+
+\t-m \tChanges the default driver to drivername that is specified.
+\t-l \tLists the possible supported graphic drivers
+\t-q \tLists the current Graphics driver.
+
+\tThe X server must be restarted to pick up the new setting.
+\t\t<ctrl><alt><Backspace> or reboot ZVK
+'
+readonly denied_role=$'Access denied, unable to determine user\'s role!\n'
+readonly denied_privileges=$'Access denied, Insufficient privileges!\n'
+
+out=$sandbox_scratch/stdout
+err=$sandbox_scratch/stderr
+status=
+passed=0
+failed=0
+
+# set_roles LINE...: the role library's file, whole.
+set_roles() {
+    printf '%s\n' "$@" >/etc/vorn/roles
+}
+
+# behave OP ACTION: what the recorder does on operation OP ("exit 3",
+# "signal 9"); with no ACTION it exits 0 again.
+behave() {
+    if [[ -n ${2:-} ]]; then
+        echo "$2" >"$record/behaviour-$1"
+    else
+        rm -f "$record/behaviour-$1"
+    fi
+}
+
+forget_runs() {
+    rm -f "$record"/{l,q,m,none}
+    install -m 0666 /dev/null "$record/order"
+}
+
+# run WHO ARG...: runs vidselect as WHO with ARGs. Its status goes to
+# $status, its output to $out and $err, and what the configurator saw to
+# $record.
+run() {
+    local who=$1
+    shift
+    forget_runs
+    sandbox_as "$who" "$vidselect" "$@" >"$out" 2>"$err"
+    status=$?
+}
+
+# run_launched WHO LAUNCH-OPTION... -- ARG...: the same, started through
+# the launch helper.
+run_launched() {
+    local who=$1
+    shift
+    local options=()
+    while [[ $1 != -- ]]; do
+        options+=("$1")
+        shift
+    done
+    shift
+    forget_runs
+    sandbox_as "$who" "$launch" "${options[@]}" "$vidselect" "$@" >"$out" 2>"$err"
+    status=$?
+}
+
+pass() {
+    passed=$((passed + 1))
+}
+
+fail() {
+    failed=$((failed + 1))
+    printf 'FAIL: %s\n' "$1"
+    shift
+    if (($#)); then
+        printf '      %s\n' "$@"
+    fi
+}
+
+shown() {
+    od -An -c "$1" | head -20
+}
+
+expect_status() {
+    if [[ $status == "$2" ]]; then pass; else fail "$1" "status $status, expected $2"; fi
+}
+
+# expect_stdout DESCRIPTION TEXT and expect_stderr: the whole output, byte
+# for byte.
+expect_stdout() {
+    if cmp -s "$out" <(printf '%s' "$2"); then pass; else fail "$1" "stdout was:" "$(shown "$out")"; fi
+}
+
+expect_stderr() {
+    if cmp -s "$err" <(printf '%s' "$2"); then pass; else fail "$1" "stderr was:" "$(shown "$err")"; fi
+}
+
+# expect_runs DESCRIPTION OP...: the configurator ran for exactly these
+# operations, in this order.
+expect_runs() {
+    local description=$1 expected
+    shift
+    expected=$(printf '%s\n' "$@")
+    if (($# == 0)); then expected=; fi
+    if [[ $(cat "$record/order") == "$expected" ]]; then
+        pass
+    else
+        fail "$description" "runs: $(tr '\n' ' ' <"$record/order")" "expected: $*"
+    fi
+}
+
+# recorded OP KEY: what the configurator recorded under KEY on operation
+# OP (all lines of it for env).
+recorded() {
+    sed -n "s/^$2 \{0,1\}//p" "$record/$1"
+}
+
+# expect_recorded DESCRIPTION OP KEY VALUE
+expect_recorded() {
+    local actual
+    actual=$(recorded "$2" "$3")
+    if [[ $actual == "$4" ]]; then pass; else fail "$1" "$3 on $2: '$actual'" "expected: '$4'"; fi
+}
+
+# finish: the test's verdict, last thing in every test.
+finish() {
+    echo "${0##*/}: $passed checks passed, $failed failed"
+    ((failed == 0))
+    exit
+}

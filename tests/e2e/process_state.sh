@@ -1,0 +1,77 @@
+# The configurator runs as root for the caller, so it starts from a fixed,
+# clean state, whatever the caller's environment, umask, descriptors,
+# signals and limits.
+source "$(dirname "$(readlink -f "$0")")/lib.sh"
+
+readonly safe_path=PATH=/usr/sbin:/usr/bin:/sbin:/bin
+
+run_in_env() { # ENTRY...: runs "vidselect -m vesa -q" with exactly this environment
+    forget_runs
+    sandbox_as tavik env -i "$@" "$vidselect" -m vesa -q >"$out" 2>"$err"
+    status=$?
+}
+
+run_in_env PATH=/tmp/evil LD_PRELOAD=/tmp/evil.so IFS=x ENV=/tmp/rc BASH_ENV=/tmp/rc HOME=/root \
+    SHELLOPTS=xtrace TERM=xterm-256color LANG=C.UTF-8 LC_MESSAGES=de_DE LC_ALL=../../tmp \
+    LANGUAGE=%n%n TERMINFO=/tmp NLSPATH=/tmp/%N
+# The shell adds PWD, and may reorder what it passes on.
+expect_environment() { # DESCRIPTION OP ENTRY...
+    local actual expected
+    actual=$(recorded "$2" env | sort)
+    expected=$(printf '%s\n' "${@:3}" PWD=/ | sort)
+    if [[ $actual == "$expected" ]]; then pass; else fail "$1" "env on $2:" $actual; fi
+}
+expect_environment "the change sees only the fixed PATH and the harmless locale and terminal" m \
+    "$safe_path" TERM=xterm-256color LANG=C.UTF-8 LC_MESSAGES=de_DE
+expect_environment "so does the query" q "$safe_path" TERM=xterm-256color LANG=C.UTF-8 LC_MESSAGES=de_DE
+expect_status "a hostile environment changes nothing else" 0
+
+run_in_env
+expect_environment "an empty environment still gets the fixed PATH" m "$safe_path"
+
+forget_runs
+sandbox_as tavik bash -c "cd $sandbox_scratch && exec $vidselect -m vesa" >"$out" 2>"$err"
+expect_recorded "the configurator starts in /, not in the caller's directory" m cwd /
+
+forget_runs
+sandbox_as tavik env -i POSIXLY_CORRECT=1 "$vidselect" stray -l >"$out" 2>"$err"
+expect_runs "the caller's POSIXLY_CORRECT does not change parsing" l
+
+for mask in 000:0022 002:0022 077:0077 027:0027; do
+    forget_runs
+    sandbox_as tavik bash -c "umask ${mask%:*}; exec $vidselect -m vesa" >"$out" 2>"$err"
+    expect_recorded "umask ${mask%:*} becomes ${mask#*:}" m umask "${mask#*:}"
+done
+
+forget_runs
+sandbox_as tavik bash -c "exec 3</dev/null 7>$sandbox_scratch/leak 200<$vidselect; exec $vidselect -m vesa -l" \
+    >"$out" 2>"$err"
+expect_recorded "no descriptor above 2 reaches the change" m fds "0 1 2"
+expect_recorded "nor the listing" l fds "0 1 2"
+
+forget_runs
+sandbox_as tavik bash -c "exec $vidselect -m vesa -q <&- >&- 2>&-"
+expect_recorded "closed standard descriptors are open again for the configurator" m fds "0 1 2"
+expect_runs "closed standard descriptors stop nothing" m q
+
+run_launched tavik --ignore 1,2,3,13,15,17 --block 2,10,15,17 -- -m vesa -l
+expect_recorded "ignored signals are back to default for the change" m ignored ""
+expect_recorded "the signal mask is empty for the change" m blocked ""
+expect_recorded "and for the listing" l blocked ""
+expect_status "an ignored SIGCHLD does not turn success into failure" 0
+
+forget_runs
+sandbox_as tavik bash -c "ulimit -S -f 8; exec $vidselect -m vesa -q" >"$out" 2>"$err"
+expect_recorded "the caller's soft file-size limit is lifted for the change" m fsize unlimited
+expect_recorded "and for the query" q fsize unlimited
+
+# A hard limit goes only where root may raise limits: some containers take
+# that right from root itself.
+forget_runs
+sandbox_as tavik bash -c "ulimit -f 8; exec $vidselect -m vesa" >"$out" 2>"$err"
+bounding=$(sed -n 's/^CapBnd:\t//p' /proc/self/status)
+if (((0x$bounding >> 24) & 1)); then expected=unlimited; else expected=8192; fi
+expect_recorded "the caller's hard file-size limit is raised as far as the system allows" m fsize "$expected"
+expect_status "a file-size limit stops nothing" 0
+
+finish

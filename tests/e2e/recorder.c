@@ -1,0 +1,159 @@
+/*
+ * A display configurator that records how it was started, for the
+ * end-to-end tests. Installed at the configurator's fixed path inside the
+ * test sandbox. For each run with "-o X" it writes /opt/qtr/record/X:
+ *
+ *   args    its arguments, joined by '|' so that word splitting shows
+ *   ids     real, effective and saved user ids, then the same for groups
+ *   groups  supplementary groups
+ *   umask   in octal
+ *   fds     open descriptors
+ *   ignored signals whose disposition is SIG_IGN
+ *   blocked signals in the signal mask
+ *   fsize   the soft file-size limit, or "unlimited"
+ *   cwd     the working directory
+ *   env     one line per environment entry, in order
+ *
+ * It appends X to /opt/qtr/record/order, prints "configurator: X" on
+ * standard output, and then does what /opt/qtr/record/behaviour-X says:
+ * "exit N" or "signal N"; by default it exits 0.
+ *
+ * Written in C and built with the host's compiler, so that it runs
+ * natively whatever the tool under test was built for.
+ */
+#define _GNU_SOURCE
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern char **environ;
+
+#define RECORD_DIR "/opt/qtr/record"
+
+static void listDescriptors(char *out, size_t size)
+{
+    DIR *listing = opendir("/proc/self/fd");
+    int own = listing ? dirfd(listing) : -1;
+    int found[1024];
+    int count = 0;
+    struct dirent *entry;
+    out[0] = '\0';
+    if (!listing)
+        return;
+    while ((entry = readdir(listing)) != NULL && count < 1024) {
+        if (entry->d_name[0] == '.' || atoi(entry->d_name) == own)
+            continue;
+        found[count++] = atoi(entry->d_name);
+    }
+    closedir(listing);
+    for (int i = 0; i < count; ++i)
+        for (int j = i + 1; j < count; ++j)
+            if (found[j] < found[i]) {
+                int swap = found[i];
+                found[i] = found[j];
+                found[j] = swap;
+            }
+    for (int i = 0; i < count; ++i) {
+        size_t used = strlen(out);
+        snprintf(out + used, size - used, "%s%d", i ? " " : "", found[i]);
+    }
+}
+
+static void listSignals(char *ignored, char *blocked, size_t size)
+{
+    sigset_t mask;
+    sigprocmask(SIG_SETMASK, NULL, &mask);
+    ignored[0] = blocked[0] = '\0';
+    for (int number = 1; number < NSIG; ++number) {
+        struct sigaction action;
+        if (sigaction(number, NULL, &action) == 0 && action.sa_handler == SIG_IGN) {
+            size_t used = strlen(ignored);
+            snprintf(ignored + used, size - used, "%s%d", used ? " " : "", number);
+        }
+        if (sigismember(&mask, number) == 1) {
+            size_t used = strlen(blocked);
+            snprintf(blocked + used, size - used, "%s%d", used ? " " : "", number);
+        }
+    }
+}
+
+int main(int argc, char *argv[])
+{
+    char descriptors[8192], ignored[512], blocked[512];
+    const char *operation = "none";
+    for (int i = 1; i + 1 < argc; ++i)
+        if (strcmp(argv[i], "-o") == 0)
+            operation = argv[i + 1];
+
+    /* Everything is gathered before the record is opened, so that its
+     * descriptor does not show among the inherited ones. */
+    listDescriptors(descriptors, sizeof descriptors);
+    listSignals(ignored, blocked, sizeof ignored);
+    mode_t mask = umask(0);
+    umask(mask);
+    uid_t ruid, euid, suid;
+    gid_t rgid, egid, sgid;
+    getresuid(&ruid, &euid, &suid);
+    getresgid(&rgid, &egid, &sgid);
+    gid_t groups[256];
+    int groupCount = getgroups(256, groups);
+    struct rlimit fileSize;
+    getrlimit(RLIMIT_FSIZE, &fileSize);
+    char directory[4096];
+    if (!getcwd(directory, sizeof directory))
+        strcpy(directory, "(unknown)");
+
+    char path[256];
+    snprintf(path, sizeof path, RECORD_DIR "/%s", operation);
+    FILE *record = fopen(path, "we");
+    if (!record) {
+        perror(path);
+        return 99;
+    }
+    fputs("args ", record);
+    for (int i = 1; i < argc; ++i)
+        fprintf(record, "%s%s", i > 1 ? "|" : "", argv[i]);
+    fprintf(record, "\nids %u %u %u %u %u %u\ngroups", (unsigned)ruid, (unsigned)euid, (unsigned)suid,
+            (unsigned)rgid, (unsigned)egid, (unsigned)sgid);
+    for (int i = 0; i < groupCount; ++i)
+        fprintf(record, " %u", (unsigned)groups[i]);
+    fprintf(record, "\numask %04o\nfds %s\nignored %s\nblocked %s\n", (unsigned)mask, descriptors, ignored,
+            blocked);
+    if (fileSize.rlim_cur == RLIM_INFINITY)
+        fputs("fsize unlimited\n", record);
+    else
+        fprintf(record, "fsize %llu\n", (unsigned long long)fileSize.rlim_cur);
+    fprintf(record, "cwd %s\n", directory);
+    for (char **entry = environ; *entry; ++entry)
+        fprintf(record, "env %s\n", *entry);
+    fclose(record);
+
+    FILE *order = fopen(RECORD_DIR "/order", "ae");
+    if (order) {
+        fprintf(order, "%s\n", operation);
+        fclose(order);
+    }
+    printf("configurator: %s\n", operation);
+    fflush(stdout);
+
+    snprintf(path, sizeof path, RECORD_DIR "/behaviour-%s", operation);
+    FILE *behaviour = fopen(path, "re");
+    char action[16];
+    int value = 0;
+    if (behaviour && fscanf(behaviour, "%15s %d", action, &value) == 2) {
+        if (strcmp(action, "exit") == 0)
+            return value;
+        if (strcmp(action, "signal") == 0) {
+            signal(value, SIG_DFL);
+            raise(value);
+        }
+    }
+    return 0;
+}
