@@ -1,0 +1,25 @@
+#!/bin/bash
+# Installs, from Debian 12's packages, whatever the build, the demo and the
+# tests need and this machine lacks. Needs root when something is missing.
+set -euo pipefail
+
+packages=(
+    cmake g++ make        # the build
+    libgtest-dev          # unit tests
+    util-linux mount      # unshare, setpriv, mount: the sandbox
+    binutils              # readelf: the linkage check
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f '${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
