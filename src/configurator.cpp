@@ -4,16 +4,25 @@
 #include "exitstatus.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 static constexpr const char* listCommand = "/opt/qtr/bin/dispconfig -o l";
 static constexpr const char* queryCommand = "/opt/qtr/bin/dispconfig -o q";
+
+static bool holdsOnlySuperuserIds()
+{
+    uid_t realUser = 1, effectiveUser = 1, savedUser = 1;
+    gid_t realGroup = 1, effectiveGroup = 1, savedGroup = 1;
+    if (getresuid(&realUser, &effectiveUser, &savedUser) != 0 ||
+        getresgid(&realGroup, &effectiveGroup, &savedGroup) != 0)
+        return false;
+    return realUser == 0 && effectiveUser == 0 && savedUser == 0 && realGroup == 0 &&
+           effectiveGroup == 0 && savedGroup == 0 && getgroups(0, nullptr) == 0;
+}
 
 static int runCommand(const char* command)
 {
@@ -29,16 +38,19 @@ static int runCommand(const char* command)
 // we still may, then user 0, which makes real, effective and saved ids 0 for
 // the rest of the run. Without set-user-ID root every call fails with EPERM
 // and the configurator runs as the caller, which is what an uninstalled
-// build should do. A root process that cannot finish the switch must not
-// run anything half-switched.
+// build should do.
 static void becomeSuperuser()
 {
     const bool startedAsRoot = geteuid() == 0;
-    bool switched = setgroups(0, nullptr) == 0;
-    switched = setgid(0) == 0 && switched;
-    switched = setuid(0) == 0 && switched;
-    if (startedAsRoot && !switched) {
-        std::fprintf(stderr, "vidselect: cannot become the superuser: %s\n", std::strerror(errno));
+    int failedCalls = 0;
+    failedCalls += setgroups(0, nullptr) != 0;
+    failedCalls += setgid(0) != 0;
+    failedCalls += setuid(0) != 0;
+    // The calls' results are not enough: a root process whose capabilities
+    // were trimmed by whoever started it can see setuid(0) succeed and
+    // change the effective id alone. It must not run anything half-switched.
+    if (startedAsRoot && (failedCalls != 0 || !holdsOnlySuperuserIds())) {
+        std::fputs("vidselect: cannot become the superuser completely\n", stderr);
         std::exit(exitUnsafeState);
     }
 }

@@ -79,6 +79,10 @@ int main(int argc, char* argv[])
     // First, before anything of the caller's is looked at: we may be root.
     resetProcessState();
     checkAccess();
+    // The gate ran code that is not ours, the role library and the name
+    // service behind getpwuid; nothing it left behind (descriptors, signal
+    // state, umask, environment) may reach the configurator either.
+    resetProcessState();
 
     // An empty argument vector is misuse too.
     if (argc <= 1)

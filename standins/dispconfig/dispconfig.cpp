@@ -70,7 +70,7 @@ static int finishOutput()
 static bool ensureStandardDescriptorsOpen()
 {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR | O_NOCTTY) != fd) {
             return false;
         }
     }

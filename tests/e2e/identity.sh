@@ -24,6 +24,16 @@ ruid=$(recorded l ids | cut -d' ' -f1)
 if [[ $ruid == 1500 ]]; then pass; else fail "list alone keeps the caller's real user id" "got $ruid"; fi
 unset sandbox_groups
 
+# Started by a root process that took CAP_SETUID out of the bounding set,
+# setuid(0) succeeds but changes the effective id alone.
+forget_runs
+setpriv --reuid 1500 --regid 1500 --clear-groups --bounding-set -setuid -- \
+    "$vidselect" -m vesa -q >"$out" 2>"$err"
+status=$?
+expect_status "a switch to root that stops half-way: status" 1
+expect_stderr "a switch to root that stops half-way: said once" $'vidselect: cannot become the superuser completely\n'
+expect_runs "a switch to root that stops half-way: nothing runs"
+
 chmod 0755 "$vidselect"
 run tavik -m vesa -q
 expect_status "not set-user-ID: the change still runs" 0
