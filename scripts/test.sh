@@ -7,10 +7,13 @@ cd "$(dirname "$(readlink -f "$0")")/.."
 
 scripts/install-deps.sh
 
-preset=default
+configure_options=()
 if [[ ${CI:-} == true ]]; then
-    preset=ci
+    configure_options+=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
 fi
-cmake --preset "$preset"
-cmake --build --preset "$preset" --parallel "$(nproc)"
-ctest --preset "$preset" --parallel "$(nproc)"
+for preset in default i386; do
+    echo "=== $preset"
+    cmake --preset "$preset" "${configure_options[@]}"
+    cmake --build --preset "$preset" --parallel "$(nproc)"
+    ctest --preset "$preset" --parallel "$(nproc)"
+done

@@ -1,20 +1,41 @@
 # Shared by the end-to-end tests, which CTest runs as
-#   bash TEST.sh BUILD_DIR RECORDER LAUNCH
+#   bash TEST.sh BUILD_DIR EMULATOR EMULATED_TOOL
 # Each test runs in a sandbox of its own (scripts/sandbox.sh) with the real
 # vidselect installed set-user-ID root from BUILD_DIR, the accounts below,
 # and the recording configurator (recorder.c) at the configurator's path.
+# EMULATOR is empty for a native build; for a 32-bit one, see
+# install_under_test.
 
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../../scripts/sandbox.sh"
 sandbox_enter "$@"
 sandbox_setup
 
 build_dir=$1
-recorder=$2
-launch=$3
+emulator=${2:-}
+emulated_tool=${3:-}
+helpers=$build_dir/tests/e2e
+launch=$helpers/launch
 readonly vidselect=/usr/local/bin/vidselect
 readonly configurator=/opt/qtr/bin/dispconfig
 readonly record=/opt/qtr/record
-sandbox_install "$build_dir"
+
+# Installs vidselect and the stand-ins from the build tree. A 32-bit build
+# cannot run here natively: the tool moves aside, behind the set-user-ID
+# starter that runs it under the emulator as the kernel would, and the
+# stand-in configurator behind a script that does the same.
+install_under_test() {
+    sandbox_install "$build_dir"
+    if [[ -z $emulator ]]; then
+        return
+    fi
+    mkdir -p "${emulated_tool%/*}"
+    mv "$vidselect" "$emulated_tool"
+    install -m 4755 -o root -g root "$helpers/setuid_starter" "$vidselect"
+    mv "$configurator" "$configurator.emulated"
+    printf '#!/bin/sh\nexec %s %s.emulated "$@"\n' "$emulator" "$configurator" >"$configurator"
+    chmod 0755 "$configurator"
+}
+install_under_test
 
 # The service account, an account that holds the service role but is not
 # the service account, and two names that only look like it.
@@ -23,7 +44,7 @@ sandbox_add_account alice 1501 morle
 sandbox_add_account tavikx 1502 morle
 sandbox_add_account TAVIK 1503 morle
 
-install -m 0755 "$recorder" "$configurator"
+install -m 0755 "$helpers/recorder" "$configurator"
 mkdir -m 1777 "$record"
 
 readonly usage_text=$'Usage: vidselect [ -m  <drivername >] | -l | -q ] [--help]
@@ -140,15 +161,18 @@ expect_runs() {
 }
 
 # recorded OP KEY: what the configurator recorded under KEY on operation
-# OP (all lines of it for env).
+# OP (all lines of it for env); fails when OP did not run.
 recorded() {
-    sed -n "s/^$2 \{0,1\}//p" "$record/$1"
+    [[ -f $record/$1 ]] && sed -n "s/^$2 \{0,1\}//p" "$record/$1"
 }
 
 # expect_recorded DESCRIPTION OP KEY VALUE
 expect_recorded() {
     local actual
-    actual=$(recorded "$2" "$3")
+    if ! actual=$(recorded "$2" "$3"); then
+        fail "$1" "operation $2 did not run"
+        return
+    fi
     if [[ $actual == "$4" ]]; then pass; else fail "$1" "$3 on $2: '$actual'" "expected: '$4'"; fi
 }
 

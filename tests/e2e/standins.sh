@@ -5,7 +5,7 @@
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
 # The stand-in configurator in place of the recorder.
-sandbox_install "$build_dir"
+install_under_test
 modules=/usr/lib/xorg/modules/drivers
 snippet=/etc/X11/xorg.conf.d/20-dispconfig.conf
 mkdir -p "$modules"

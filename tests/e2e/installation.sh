@@ -1,0 +1,38 @@
+# What an install puts on the machine: vidselect set-user-ID root, linked
+# by name against libc and the role library alone, with no run path a
+# caller could plant a library in, and its man page. A plain install brings
+# no stand-in.
+source "$(dirname "$(readlink -f "$0")")/lib.sh"
+
+installed_tool=$vidselect
+if [[ -n $emulator ]]; then
+    installed_tool=$emulated_tool
+fi
+
+mode=$(stat -c '%a %U %G' "$installed_tool")
+if [[ $mode == "4755 root root" ]]; then pass; else fail "vidselect is installed 4755 root:root" "$mode"; fi
+
+needed=$(readelf -d "$installed_tool" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
+if [[ $needed =~ ^libc\.so\.[0-9]+\ libvorn\.so\ $ ]]; then
+    pass
+else
+    fail "vidselect needs libc and libvorn.so alone" "it needs: $needed"
+fi
+if readelf -d "$installed_tool" | grep -qE '\((RPATH|RUNPATH)\)'; then
+    fail "the installed vidselect has no run path" "$(readelf -d "$installed_tool" | grep -E 'RPATH|RUNPATH')"
+else
+    pass
+fi
+
+if [[ -f /usr/local/share/man/man1/vidselect.1 ]]; then pass; else fail "the man page is installed"; fi
+
+plain=$sandbox_scratch/plain
+DESTDIR=$plain cmake --install "$build_dir" --prefix /usr >/dev/null
+files=$(cd "$plain" && find . -type f | sort | tr '\n' ' ')
+if [[ $files == "./usr/bin/vidselect ./usr/share/man/man1/vidselect.1 " ]]; then
+    pass
+else
+    fail "a plain install brings the tool and its man page alone" "$files"
+fi
+
+finish
