@@ -7,7 +7,12 @@ packages=(
     cmake g++ make        # the build
     libgtest-dev          # unit tests
     util-linux mount      # unshare, setpriv, mount: the sandbox
-    binutils              # readelf: the linkage check
+    binutils              # readelf: the installation check
+    g++-multilib          # the 32-bit build
+    qemu-user             # running the 32-bit tests
+    devscripts            # hardening-check
+    groff-base            # the man page check
+    dpkg-dev              # packaging
 )
 
 missing=()
