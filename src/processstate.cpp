@@ -97,12 +97,15 @@ static void resetEnvironment()
     std::size_t count = 0;
     while (environ[count] != nullptr)
         ++count;
-    // Never released: the process ends soon after, and environ points here.
+    // environ points here until the next reset, which releases it.
+    static char** ownArray = nullptr;
     auto** cleaned = static_cast<char**>(std::calloc(count + 2, sizeof(char*)));
     if (cleaned == nullptr)
         failToReset("clean the environment");
     cleanEnvironment(std::span<char* const>(environ, count), std::span<char*>(cleaned, count + 2));
     environ = cleaned;
+    std::free(ownArray);
+    ownArray = cleaned;
 }
 
 // A caller's file-size limit would cut the configurator's writes short and
