@@ -73,6 +73,7 @@ sandbox_add_account() {
     local name=$1 uid=$2 role=${3:-}
     echo "$name:x:$uid:$uid::/nonexistent:/usr/sbin/nologin" >>/etc/passwd
     echo "$name:x:$uid:" >>/etc/group
+    echo "$name:*:19000:0:99999:7:::" >>/etc/shadow
     if [[ -n $role ]]; then
         echo "$name:$role" >>/etc/vorn/roles
     fi
