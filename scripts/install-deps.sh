@@ -13,6 +13,8 @@ packages=(
     devscripts            # hardening-check
     groff-base            # the man page check
     dpkg-dev              # packaging
+    clang-tidy cppcheck   # static analysis
+    clang libclang-rt-14-dev  # the fuzzers (libFuzzer)
 )
 
 missing=()

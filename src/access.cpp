@@ -25,7 +25,9 @@ static constexpr const char* insufficientPrivileges = "Access denied, Insufficie
 void checkAccess()
 {
     // The real user id names whoever started us: installed set-user-ID, the
-    // effective one is always root's.
+    // effective one is always root's. getpwuid's shared result is safe to
+    // use: the tool never starts a second thread.
+    // cppcheck-suppress getpwuidCalled
     const passwd* entry = getpwuid(getuid());
     if (entry == nullptr || entry->pw_name == nullptr)
         denyAccess(roleUnknown);

@@ -53,7 +53,7 @@ std::size_t cleanEnvironment(std::span<char* const> original, std::span<char*> c
             continue;
         const std::string_view name = entryName(entry);
         const auto sameName = [name](const char* keptEntry) { return entryName(keptEntry) == name; };
-        if (std::none_of(cleaned.begin(), cleaned.begin() + kept, sameName))
+        if (std::ranges::none_of(cleaned.first(kept), sameName))
             cleaned[kept++] = entry;
     }
     cleaned[kept] = nullptr;

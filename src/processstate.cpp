@@ -15,7 +15,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-extern char** environ;
+// POSIX leaves this declaration to the program; glibc makes it too, but only
+// under _GNU_SOURCE.
+extern char** environ; // NOLINT(readability-redundant-declaration)
 
 [[noreturn]] static void failToReset(const char* what)
 {

@@ -34,7 +34,7 @@ static constexpr char tempSnippetTemplate[] = DISPCONFIG_CONFIG_DIR "/.20-dispco
 
 static constexpr std::size_t maxListedDrivers = 256;
 // Far more than any snippet of ours; anything bigger is not worth reading.
-static constexpr std::size_t maxSnippetFileSize = 64 * 1024;
+static constexpr std::size_t maxSnippetFileSize = std::size_t{64} * 1024;
 
 enum class Operation { none, list, query, modify };
 
@@ -57,7 +57,7 @@ static void reportError(const char* action, const char* path, int error)
 // A full disk or a closed pipe behind stdout must not pass for success.
 static int finishOutput()
 {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         reportError("cannot write", "standard output", errno);
         return exitFailure;
     }
@@ -100,7 +100,9 @@ static std::optional<CommandLine> parseCommandLine(int argc, char* argv[])
     // operand at all leaves optind short of argc.
     while ((option = getopt(argc, argv, "+o:d:")) != -1) {
         if (option == 'o' && commandLine.operation == Operation::none) {
-            commandLine.operation = operationFromName(optarg);
+            // getopt sets optarg for every option declared with ':'; the
+            // analyzer cannot know that.
+            commandLine.operation = operationFromName(optarg); // NOLINT(clang-analyzer-core.NonNullParamChecker)
             if (commandLine.operation == Operation::none) {
                 return std::nullopt;
             }

@@ -19,7 +19,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-static constexpr std::size_t maxRolesFileSize = 64 * 1024;
+static constexpr std::size_t maxRolesFileSize = std::size_t{64} * 1024;
 
 // Callers keep the returned text for the rest of the process.
 static char roleText[256];

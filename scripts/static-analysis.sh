@@ -1,0 +1,112 @@
+#!/bin/bash
+# Static analysis of the tool (src/) and the stand-ins (standins/): clang-tidy
+# with the tree's .clang-tidy, then cppcheck, both from the compile commands
+# of a native build.
+#
+#   scripts/static-analysis.sh BUILD_DIR
+#
+# Exits 0 when both are clean, 1 on any finding (printed), and 77, the status
+# CTest counts as skipped, when a tool or BUILD_DIR/compile_commands.json is
+# missing. Tests, GoogleTest and the fuzzers are not analysed.
+set -uo pipefail
+
+readonly skipStatus=77
+
+if (($# != 1)); then
+    echo "usage: $0 BUILD_DIR" >&2
+    exit 2
+fi
+
+root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
+if ! buildDir=$(cd "$1" 2>/dev/null && pwd); then
+    echo "SKIP: no build directory $1"
+    exit "$skipStatus"
+fi
+compileCommands=$buildDir/compile_commands.json
+
+clangTidy=${CLANG_TIDY:-clang-tidy}
+cppcheck=${CPPCHECK:-cppcheck}
+for tool in "$clangTidy" "$cppcheck"; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIP: $tool is not installed"
+        exit "$skipStatus"
+    fi
+done
+if [[ ! -f $compileCommands ]]; then
+    echo "SKIP: $compileCommands is missing (configure with CMAKE_EXPORT_COMPILE_COMMANDS=ON)"
+    exit "$skipStatus"
+fi
+
+cd "$root" || exit 1
+mapfile -t sources < <(find src standins -name '*.cpp' | LC_ALL=C sort)
+
+workDir=$(mktemp -d)
+trap 'rm -rf "$workDir"' EXIT
+
+status=0
+
+# The compile commands are g++'s. Warnings are g++'s business, so -Werror
+# from a warnings-as-errors build must not turn clang's own opinions into
+# findings, and clang must not stop at a g++-only warning option it does not
+# know.
+tidyArguments=(
+    -p "$buildDir"
+    --quiet
+    --extra-arg=-Wno-unknown-warning-option
+    --extra-arg=-Wno-unused-command-line-argument
+    --extra-arg=-Wno-error
+)
+
+# Two at a time, each into its own file, printed in file order afterwards so
+# that the report reads the same on every run.
+echo "clang-tidy: ${#sources[@]} files"
+export clangTidy workDir
+# shellcheck disable=SC2016 # the inner script expands its own arguments
+printf '%s\n' "${sources[@]}" |
+    xargs -P 2 -I '{}' bash -c '
+        log=$workDir/$(printf "%s" "$1" | tr / _).log
+        if ! "$clangTidy" "${@:2}" "$1" >"$log" 2>&1; then
+            echo failed >"$log.failed"
+        fi
+    ' _ '{}' "${tidyArguments[@]}"
+for source in "${sources[@]}"; do
+    log=$workDir/$(printf '%s' "$source" | tr / _).log
+    if [[ -e $log.failed ]]; then
+        status=1
+        echo "--- clang-tidy $source"
+        # Without the counts of warnings it hid in system headers.
+        grep -v -E '^[0-9]+ warnings? (generated|treated as errors)\.$|^Suppressed [0-9]+ warnings' "$log"
+    fi
+done
+
+# cppcheck's POSIX knowledge shows leaked descriptors and misused calls. It
+# matches the filters against the paths as the compile commands name them,
+# which CMake makes absolute.
+# shellcheck disable=SC2054 # the commas belong to --enable's list
+cppcheckArguments=(
+    --project="$compileCommands"
+    --file-filter="$root/src/*"
+    --file-filter="$root/standins/*"
+    --std=c++20
+    --library=posix
+    --enable=warning,performance,portability
+    --inline-suppr
+    --error-exitcode=1
+    --quiet
+    # readdir_r, which cppcheck suggests instead, is deprecated by glibc;
+    # readdir is safe as long as no two threads share a directory stream.
+    --suppress=readdirCalled
+)
+echo "cppcheck"
+if ! "$cppcheck" "${cppcheckArguments[@]}" >"$workDir/cppcheck.log" 2>&1; then
+    status=1
+    echo "--- cppcheck"
+    cat "$workDir/cppcheck.log"
+fi
+
+if ((status == 0)); then
+    echo "static analysis: clean"
+else
+    echo "static analysis: findings above"
+fi
+exit "$status"
