@@ -1,5 +1,7 @@
 #!/bin/bash
-# Installs what is missing, builds, and runs every test. As root, the
+# Installs what is missing, builds, and runs every test: the native build
+# (unit, end-to-end, static analysis, man page, packages), the 32-bit one
+# under qemu-i386, the sanitizer one, and the fuzzers. As root the
 # end-to-end tests run too; without root they are reported as skipped.
 # With CI=true warnings are errors.
 set -euo pipefail
@@ -11,7 +13,7 @@ configure_options=()
 if [[ ${CI:-} == true ]]; then
     configure_options+=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
 fi
-for preset in default i386; do
+for preset in default i386 asan fuzz; do
     echo "=== $preset"
     cmake --preset "$preset" "${configure_options[@]}"
     cmake --build --preset "$preset" --parallel "$(nproc)"
