@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make        # the build
-    libgtest-dev          # unit tests
+    googletest            # unit tests (built from its sources)
     util-linux mount      # unshare, setpriv, mount: the sandbox
     binutils              # readelf: the installation check
     g++-multilib          # the 32-bit build

@@ -13,7 +13,8 @@ configure_options=()
 if [[ ${CI:-} == true ]]; then
     configure_options+=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
 fi
-for preset in default i386 asan fuzz; do
+# The native build last, so that the run ends with its summary.
+for preset in fuzz asan i386 default; do
     echo "=== $preset"
     cmake --preset "$preset" "${configure_options[@]}"
     cmake --build --preset "$preset" --parallel "$(nproc)"
