@@ -15,18 +15,9 @@ here=$(dirname "$(readlink -f "$0")")
 source "$here/sandbox.sh"
 
 if ! sandbox_inside; then
-    set -e
-    "$here/install-deps.sh"
-    if ! command -v sudo >/dev/null; then
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends sudo
-    fi
-    cmake --preset default >/dev/null
-    cmake --build --preset default --parallel "$(nproc)" >/dev/null
-    set +e
+    "$here/install-deps.sh" sudo || exit
 fi
-sandbox_enter "$@"
-sandbox_setup
-sandbox_install "$here/../build/default"
+sandbox_start_with_default_build "$@"
 
 runs=${1:-41}
 install -m 0755 /usr/bin/true /opt/qtr/bin/dispconfig

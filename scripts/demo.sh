@@ -7,16 +7,7 @@ set -uo pipefail
 here=$(dirname "$(readlink -f "$0")")
 source "$here/sandbox.sh"
 
-if ! sandbox_inside; then
-    set -e
-    "$here/install-deps.sh"
-    cmake --preset default >/dev/null
-    cmake --build --preset default --parallel "$(nproc)" >/dev/null
-    set +e
-fi
-sandbox_enter "$@"
-sandbox_setup
-sandbox_install "$here/../build/default"
+sandbox_start_with_default_build "$@"
 
 modules=/usr/lib/xorg/modules/drivers
 mkdir -p "$modules"

@@ -1,6 +1,9 @@
 #!/bin/bash
 # Installs, from Debian 12's packages, whatever the build, the demo and the
-# tests need and this machine lacks. Needs root when something is missing.
+# tests need and this machine lacks, and any further packages named on the
+# command line. Needs root when something is missing.
+#
+# usage: scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
 
 packages=(
@@ -15,6 +18,7 @@ packages=(
     dpkg-dev              # packaging
     clang-tidy cppcheck   # static analysis
     clang libclang-rt-14-dev  # the fuzzers (libFuzzer)
+    "$@"
 )
 
 missing=()

@@ -8,6 +8,7 @@
 # changes but an empty directory under $TMPDIR, removed on the way out.
 
 readonly sandbox_skip_status=77 # CTest's SKIP_RETURN_CODE for the e2e tests
+sandbox_scripts=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 
 sandbox_inside() {
     [[ -n ${VIDSELECT_SANDBOX_HOST_NS:-} && $(readlink /proc/self/ns/mnt) != "$VIDSELECT_SANDBOX_HOST_NS" ]]
@@ -96,4 +97,19 @@ sandbox_as() {
         groups=(--groups "$sandbox_groups")
     fi
     setpriv --reuid "$uid" --regid "$gid" "${groups[@]}" -- "$@"
+}
+
+# For the scripts that show or time the tool rather than test a given
+# build: outside the sandbox, installs what is missing and builds the
+# default preset; then enters the sandbox, lays it out and installs that
+# build. Call first thing, with "$@".
+sandbox_start_with_default_build() {
+    if ! sandbox_inside; then
+        "$sandbox_scripts/install-deps.sh" || exit
+        cmake --preset default >/dev/null || exit
+        cmake --build --preset default --parallel "$(nproc)" >/dev/null || exit
+    fi
+    sandbox_enter "$@"
+    sandbox_setup
+    sandbox_install "$sandbox_scripts/../build/default"
 }

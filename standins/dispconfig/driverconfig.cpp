@@ -1,5 +1,7 @@
 #include "driverconfig.h"
 
+#include "textlines.h"
+
 #include <algorithm>
 #include <array>
 
@@ -69,20 +71,6 @@ static bool equalsIgnoringCase(std::string_view text, std::string_view keyword)
     return std::ranges::equal(text, keyword, [](char left, char right) {
         return toLowerAscii(left) == toLowerAscii(right);
     });
-}
-
-// Splits the first line off `text`, without its '\n'.
-static std::string_view takeLine(std::string_view& text)
-{
-    const std::size_t end = text.find('\n');
-    if (end == std::string_view::npos) {
-        const std::string_view line = text;
-        text = {};
-        return line;
-    }
-    const std::string_view line{text.data(), end};
-    text.remove_prefix(end + 1);
-    return line;
 }
 
 static std::string_view takeKeyword(std::string_view& text)

@@ -1,25 +1,13 @@
 #include "rolesfile.h"
 
+#include "textlines.h"
+
 #include <cstddef>
 
 struct RoleEntry {
     std::string_view login;
     std::string_view role;
 };
-
-// Splits the first line off `text`, without its '\n'.
-static std::string_view takeLine(std::string_view& text)
-{
-    const std::size_t end = text.find('\n');
-    if (end == std::string_view::npos) {
-        const std::string_view line = text;
-        text = {};
-        return line;
-    }
-    const std::string_view line{text.data(), end};
-    text.remove_prefix(end + 1);
-    return line;
-}
 
 static std::optional<RoleEntry> parseEntry(std::string_view line)
 {

@@ -99,6 +99,16 @@ run() {
     status=$?
 }
 
+# run_after WHO SETUP ARG...: the same, started from a shell of WHO's
+# that first runs SETUP (a umask, a limit, a directory, descriptors).
+run_after() {
+    local who=$1 setup=$2
+    shift 2
+    forget_runs
+    sandbox_as "$who" bash -c "$setup; exec \"\$0\" \"\$@\"" "$vidselect" "$@" >"$out" 2>"$err"
+    status=$?
+}
+
 # run_launched WHO LAUNCH-OPTION... -- ARG...: the same, started through
 # the launch helper.
 run_launched() {

@@ -29,8 +29,7 @@ expect_status "a hostile environment changes nothing else" 0
 run_in_env
 expect_environment "an empty environment still gets the fixed PATH" m "$safe_path"
 
-forget_runs
-sandbox_as tavik bash -c "cd $sandbox_scratch && exec $vidselect -m vesa" >"$out" 2>"$err"
+run_after tavik "cd $sandbox_scratch" -m vesa
 expect_recorded "the configurator starts in /, not in the caller's directory" m cwd /
 
 forget_runs
@@ -38,19 +37,15 @@ sandbox_as tavik env -i POSIXLY_CORRECT=1 "$vidselect" stray -l >"$out" 2>"$err"
 expect_runs "the caller's POSIXLY_CORRECT does not change parsing" l
 
 for mask in 000:0022 002:0022 077:0077 027:0027; do
-    forget_runs
-    sandbox_as tavik bash -c "umask ${mask%:*}; exec $vidselect -m vesa" >"$out" 2>"$err"
+    run_after tavik "umask ${mask%:*}" -m vesa
     expect_recorded "umask ${mask%:*} becomes ${mask#*:}" m umask "${mask#*:}"
 done
 
-forget_runs
-sandbox_as tavik bash -c "exec 3</dev/null 7>$sandbox_scratch/leak 200<$vidselect; exec $vidselect -m vesa -l" \
-    >"$out" 2>"$err"
+run_after tavik "exec 3</dev/null 7>$sandbox_scratch/leak 200<$vidselect" -m vesa -l
 expect_recorded "no descriptor above 2 reaches the change" m fds "0 1 2"
 expect_recorded "nor the listing" l fds "0 1 2"
 
-forget_runs
-sandbox_as tavik bash -c "exec $vidselect -m vesa -q <&- >&- 2>&-"
+run_after tavik "exec <&- >&- 2>&-" -m vesa -q
 expect_recorded "closed standard descriptors are open again for the configurator" m fds "0 1 2"
 expect_runs "closed standard descriptors stop nothing" m q
 
@@ -69,15 +64,13 @@ expect_recorded "ignored signals are back to default for the listing" l ignored 
 expect_recorded "the signal mask is empty for the listing" l blocked ""
 expect_status "an ignored SIGCHLD does not turn success into failure" 0
 
-forget_runs
-sandbox_as tavik bash -c "ulimit -S -f 8; exec $vidselect -m vesa -q" >"$out" 2>"$err"
+run_after tavik "ulimit -S -f 8" -m vesa -q
 expect_recorded "the caller's soft file-size limit is lifted for the change" m fsize unlimited
 expect_recorded "and for the query" q fsize unlimited
 
 # A hard limit goes only where root may raise limits: some containers take
 # that right from root itself.
-forget_runs
-sandbox_as tavik bash -c "ulimit -f 8; exec $vidselect -m vesa" >"$out" 2>"$err"
+run_after tavik "ulimit -f 8" -m vesa
 bounding=$(sed -n 's/^CapBnd:\t//p' /proc/self/status)
 if (((0x$bounding >> 24) & 1)); then expected=unlimited; else expected=8192; fi
 expect_recorded "the caller's hard file-size limit is raised as far as the system allows" m fsize "$expected"

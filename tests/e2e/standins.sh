@@ -22,9 +22,7 @@ expect_status "listing succeeds" 0
 run tavik -q
 expect_stdout "no default yet" $'No default graphics driver is set; the X server chooses one when it starts.\n'
 
-forget_runs
-sandbox_as tavik bash -c "umask 077; exec $vidselect -q -m fbdev" >"$out" 2>"$err"
-status=$?
+run_after tavik "umask 077" -q -m fbdev
 expect_status "a change succeeds" 0
 expect_stdout "the change is reported, then the new default" \
     $'Default graphics driver set to fbdev.\nIt takes effect when the X server restarts (<ctrl><alt><Backspace> or a reboot).\nDefault graphics driver: fbdev\n'
@@ -37,9 +35,7 @@ expect_stderr "the configurator says why" $'dispconfig: nvidia is not a supporte
 run tavik -q
 expect_stdout "an unsupported driver changes nothing" $'Default graphics driver: fbdev\n'
 
-forget_runs
-sandbox_as tavik bash -c "ulimit -S -f 0; exec $vidselect -m vesa" >"$out" 2>"$err"
-status=$?
+run_after tavik "ulimit -S -f 0" -m vesa
 expect_status "the caller's file-size limit does not break a change" 0
 
 before=$(cat "$snippet")
