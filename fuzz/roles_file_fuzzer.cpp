@@ -19,14 +19,6 @@ static std::string_view copyToOwnBlock(std::string_view text, std::unique_ptr<ch
     return {block.get(), text.size()};
 }
 
-static bool isInside(std::string_view part, std::string_view whole)
-{
-    const auto partStart = reinterpret_cast<std::uintptr_t>(part.data());
-    const auto wholeStart = reinterpret_cast<std::uintptr_t>(whole.data());
-    return partStart >= wholeStart && partStart - wholeStart <= whole.size() &&
-           part.size() <= whole.size() - (partStart - wholeStart);
-}
-
 // A login that can be written as the login of a roles file line at all.
 static bool isWritableLogin(std::string_view login)
 {

@@ -25,14 +25,6 @@ static bool isPlainName(std::string_view name)
            });
 }
 
-static bool isInside(std::string_view part, std::string_view whole)
-{
-    const auto partStart = reinterpret_cast<std::uintptr_t>(part.data());
-    const auto wholeStart = reinterpret_cast<std::uintptr_t>(whole.data());
-    return partStart >= wholeStart && partStart - wholeStart <= whole.size() &&
-           part.size() <= whole.size() - (partStart - wholeStart);
-}
-
 static void checkReadDriver(std::string_view snippet)
 {
     const std::optional<std::string_view> driver = readDefaultDriver(snippet);
