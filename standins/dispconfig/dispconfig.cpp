@@ -4,6 +4,7 @@
 // it is built, never taken from the environment, because it runs as root.
 
 #include "driverconfig.h"
+#include "wholefile.h"
 
 #include <cerrno>
 #include <csignal>
@@ -121,26 +122,6 @@ static std::optional<CommandLine> parseCommandLine(int argc, char* argv[])
     return commandLine;
 }
 
-// Reads until end of file or until `buffer` is full; the error otherwise.
-static int readUpTo(int fd, std::span<char> buffer, std::size_t& length)
-{
-    length = 0;
-    while (length < buffer.size()) {
-        const ssize_t count = read(fd, buffer.data() + length, buffer.size() - length);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return errno;
-        }
-        if (count == 0) {
-            break;
-        }
-        length += static_cast<std::size_t>(count);
-    }
-    return 0;
-}
-
 // Follows symbolic links, as the X server does when it loads the module.
 static bool hasModuleFile(int moduleDirectoryFd, std::string_view driver)
 {
@@ -197,26 +178,16 @@ static int listDrivers()
 
 static int showDefaultDriver()
 {
-    const int fd = open(snippetPath, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0 && errno != ENOENT) {
-        reportError("cannot read", snippetPath, errno);
+    char contents[maxSnippetFileSize + 1];
+    std::size_t length = 0;
+    const int error = readWholeFile(snippetPath, contents, length);
+    if (error != 0 && error != ENOENT) {
+        reportError("cannot read", snippetPath, error);
         return exitFailure;
     }
+    // No snippet yet: no default driver either.
     std::optional<std::string_view> driver;
-    // One byte of room beyond the largest file accepted tells a file that
-    // is too big from one that just fits.
-    char contents[maxSnippetFileSize + 1];
-    if (fd >= 0) {
-        std::size_t length = 0;
-        int error = readUpTo(fd, contents, length);
-        close(fd);
-        if (error == 0 && length > maxSnippetFileSize) {
-            error = EFBIG;
-        }
-        if (error != 0) {
-            reportError("cannot read", snippetPath, error);
-            return exitFailure;
-        }
+    if (error == 0) {
         driver = readDefaultDriver({contents, length});
     }
     if (driver) {
