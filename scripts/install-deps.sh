@@ -1,7 +1,9 @@
 #!/bin/bash
 # Installs, from Debian 12's packages, whatever the build, the demo and the
 # tests need and this machine lacks, and any further packages named on the
-# command line. Needs root when something is missing.
+# command line. Needs root when something is missing. The package manager's
+# own output goes to a log; one line says what is being installed and
+# where that log is, and a failure shows the log's tail.
 #
 # usage: scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
@@ -11,13 +13,18 @@ packages=(
     googletest            # unit tests (built from its sources)
     util-linux mount      # unshare, setpriv, mount: the sandbox
     binutils              # readelf: the installation check
-    g++-multilib          # the 32-bit build
+    crossbuild-essential-i386  # the 32-bit build, Debian's cross toolchain
     qemu-user             # running the 32-bit tests
     devscripts            # hardening-check
-    groff-base            # the man page check
-    dpkg-dev              # packaging
-    clang-tidy cppcheck   # static analysis
+    groff-base mandoc     # the man page checks
+    dpkg-dev debhelper fakeroot  # packaging
+    lintian piuparts debootstrap # Debian's own package checks
+    clang-tidy cppcheck shellcheck  # static analysis
     clang libclang-rt-14-dev  # the fuzzers (libFuzzer)
+    xserver-xorg-core xserver-xorg-video-dummy  # a real X server, headless
+    xserver-xorg-video-fbdev xserver-xorg-video-vesa  # more real drivers
+    x11-utils             # xdpyinfo, a client of that server
+    bash-completion       # the completion test
     "$@"
 )
 
@@ -30,7 +37,12 @@ done
 if ((${#missing[@]} == 0)); then
     exit 0
 fi
-echo "Installing: ${missing[*]}"
+
+log=${TMPDIR:-/tmp}/vidselect-install-deps.log
+echo "Installing ${missing[*]} (log: $log)"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if ! { apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+    tail -n 20 "$log" >&2
+    echo "install-deps: installing failed; the whole log is in $log" >&2
+    exit 1
+fi

@@ -2,13 +2,17 @@
 # tests. Source it, call sandbox_enter "$@" first thing, then sandbox_setup.
 #
 # The calling script is run again, as root, in a private mount namespace in
-# which /etc, /usr and /opt are overlays on a tmpfs: vidselect can be
+# which /etc, /usr, /opt, /run and /var are overlays on a tmpfs: vidselect can be
 # installed set-user-ID root, accounts and roles added and the configurator
 # replaced, and all of it vanishes with the namespace. Nothing on the host
 # changes but an empty directory under $TMPDIR, removed on the way out.
 
 readonly sandbox_skip_status=77 # CTest's SKIP_RETURN_CODE for the e2e tests
 sandbox_scripts=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+# Where the stand-in configurator finds driver modules and writes the X
+# server's configuration, as the X server itself reads them.
+readonly sandbox_drivers=/usr/lib/xorg/modules/drivers
+readonly sandbox_x_config_dir=/etc/X11/xorg.conf.d
 
 sandbox_inside() {
     [[ -n ${VIDSELECT_SANDBOX_HOST_NS:-} && $(readlink /proc/self/ns/mnt) != "$VIDSELECT_SANDBOX_HOST_NS" ]]
@@ -38,12 +42,23 @@ sandbox_enter() {
 }
 
 # Lays the overlays and a minimal account database: root only, looked up in
-# files alone whatever the host's name service says.
+# files alone whatever the host's name service says. /run and /var are
+# private too, for the configurator's lock and for a package database a
+# test may change. Every input a test compares against starts empty, whatever
+# the host has installed: the roles file, the X server's driver modules and
+# its configuration. The host's own driver modules stay readable, for
+# sandbox_offer_drivers.
 sandbox_setup() {
     local storage=$VIDSELECT_SANDBOX_STORAGE dir
     # Not nosuid, so that a set-user-ID binary installed here works.
     mount -t tmpfs -o mode=0755 vidselect-sandbox "$storage"
-    for dir in /etc /usr /opt; do
+    sandbox_host_drivers=$storage/host-drivers
+    mkdir -p "$sandbox_host_drivers"
+    if [[ -d $sandbox_drivers ]]; then
+        mount --bind "$sandbox_drivers" "$sandbox_host_drivers"
+        mount -o remount,bind,ro "$sandbox_host_drivers"
+    fi
+    for dir in /etc /usr /opt /run /var; do
         mkdir -p "$storage/upper$dir" "$storage/work$dir"
         mount -t overlay vidselect-sandbox \
             -o "lowerdir=$dir,upperdir=$storage/upper$dir,workdir=$storage/work$dir" "$dir"
@@ -57,6 +72,21 @@ sandbox_setup() {
     printf 'root:x:0:\n' >/etc/group
     mkdir -p /etc/vorn
     : >/etc/vorn/roles
+    rm -rf "$sandbox_drivers" "$sandbox_x_config_dir" /etc/X11/xorg.conf
+    mkdir -p "$sandbox_drivers" "$sandbox_x_config_dir"
+}
+
+# sandbox_offer_drivers NAME...: the host's real X server driver modules
+# for these drivers, from their Debian packages, in the sandbox's module
+# directory. Fails, saying which, when one is not installed on the host.
+sandbox_offer_drivers() {
+    local driver
+    for driver in "$@"; do
+        if ! cp "$sandbox_host_drivers/${driver}_drv.so" "$sandbox_drivers/"; then
+            echo "sandbox: the host has no X server driver module for $driver" >&2
+            return 1
+        fi
+    done
 }
 
 # Installs vidselect from a build tree as a package would, set-user-ID
