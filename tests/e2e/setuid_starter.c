@@ -9,7 +9,9 @@
  * Everything else the caller handed over (arguments, including argv[0],
  * environment, descriptors, signal state, umask, limits) passes through
  * unchanged, apart from the emulator's own QEMU_* settings. Built with the
- * host's compiler, with EMULATOR and TOOL fixed at build time.
+ * host's compiler, with EMULATOR, its EMULATOR_OPTIONS (string literals,
+ * each followed by a comma, such as the cross C library's root) and TOOL
+ * fixed at build time.
  */
 #define _GNU_SOURCE
 #include <stdio.h>
@@ -19,6 +21,8 @@
 
 extern char **environ;
 
+static const char *const emulatorOptions[] = {EMULATOR_OPTIONS NULL};
+
 int main(int argc, char *argv[])
 {
     char **kept = environ;
@@ -27,11 +31,14 @@ int main(int argc, char *argv[])
             *kept++ = *entry;
     *kept = NULL;
 
-    char **arguments = calloc((size_t)argc + 5, sizeof *arguments);
+    size_t optionCount = sizeof emulatorOptions / sizeof *emulatorOptions - 1;
+    char **arguments = calloc((size_t)argc + optionCount + 5, sizeof *arguments);
     if (!arguments)
         return 126;
     int count = 0;
     arguments[count++] = EMULATOR;
+    for (size_t i = 0; i < optionCount; ++i)
+        arguments[count++] = (char *)emulatorOptions[i];
     arguments[count++] = "-0";
     arguments[count++] = argc > 0 ? argv[0] : "";
     arguments[count++] = TOOL;
