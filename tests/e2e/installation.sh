@@ -1,7 +1,9 @@
+# shellcheck shell=bash
 # What an install puts on the machine: vidselect set-user-ID root, linked
 # by name against libc and the role library alone, with no run path a
-# caller could plant a library in, and its man page. A plain install brings
-# no stand-in.
+# caller could plant a library in, its man page and its bash completion. A
+# plain install brings no stand-in.
+# shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
 installed_tool=$vidselect
@@ -31,10 +33,10 @@ if [[ -f /usr/local/share/man/man1/vidselect.1 ]]; then pass; else fail "the man
 plain=$sandbox_scratch/plain
 DESTDIR=$plain cmake --install "$build_dir" --prefix /usr >/dev/null
 files=$(cd "$plain" && find . -type f | sort | tr '\n' ' ')
-if [[ $files == "./usr/bin/vidselect ./usr/share/man/man1/vidselect.1 " ]]; then
+if [[ $files == "./usr/bin/vidselect ./usr/share/bash-completion/completions/vidselect ./usr/share/man/man1/vidselect.1 " ]]; then
     pass
 else
-    fail "a plain install brings the tool and its man page alone" "$files"
+    fail "a plain install brings the tool, its man page and its completion alone" "$files"
 fi
 
 finish
