@@ -1,3 +1,5 @@
+# shellcheck shell=bash
+# shellcheck disable=SC2034 # the suites that source this file use its variables
 # Shared by the end-to-end tests, which CTest runs as
 #   bash TEST.sh BUILD_DIR EMULATOR EMULATED_TOOL
 # Each test runs in a sandbox of its own (scripts/sandbox.sh) with the real
@@ -6,6 +8,7 @@
 # EMULATOR is empty for a native build; for a 32-bit one, see
 # install_under_test.
 
+# shellcheck source=SCRIPTDIR/../../scripts/sandbox.sh
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../../scripts/sandbox.sh"
 sandbox_enter "$@"
 sandbox_setup
@@ -138,8 +141,25 @@ fail() {
     fi
 }
 
+# shown FILE: FILE's text for fail(), its lines under fail's own indent, each
+# marked '|'. What would not show as itself is shown as `cat -vT` does (^I a
+# tab, ^M a carriage return, M- a byte above 127), a line ending in a blank
+# ends in '$', and a missing final newline is said.
 shown() {
-    od -An -c "$1" | head -20
+    local shown_lines=40 lines
+    if [[ ! -s $1 ]]; then
+        echo "(nothing)"
+        return
+    fi
+    LC_ALL=C cat -vT "$1" | head -n "$shown_lines" |
+        sed -e 's/[[:blank:]]$/&$/' -e 's/^/|/' -e '1!s/^/      /' -e '$a\'
+    lines=$(awk 'END { print NR }' "$1")
+    if ((lines > shown_lines)); then
+        echo "      ($((lines - shown_lines)) more lines)"
+    fi
+    if [[ $(tail -c 1 "$1" | od -An -tx1) != ' 0a' ]]; then
+        echo "      (no newline at the end)"
+    fi
 }
 
 expect_status() {
