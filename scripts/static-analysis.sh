@@ -1,13 +1,15 @@
 #!/bin/bash
-# Static analysis of the tool (src/) and the stand-ins (standins/): clang-tidy
-# with the tree's .clang-tidy, then cppcheck, both from the compile commands
-# of a native build.
+# Static analysis: shellcheck over every bash file of the tree, then, over
+# the tool (src/) and the stand-ins (standins/), clang-tidy with the tree's
+# .clang-tidy and cppcheck, both from the compile commands of a native
+# build.
 #
 #   scripts/static-analysis.sh BUILD_DIR
 #
-# Exits 0 when both are clean, 1 on any finding (printed), and 77, the status
+# Exits 0 when all are clean, 1 on any finding (printed), and 77, the status
 # CTest counts as skipped, when a tool or BUILD_DIR/compile_commands.json is
-# missing. Tests, GoogleTest and the fuzzers are not analysed.
+# missing. The C and C++ of the tests, GoogleTest and the fuzzers are not
+# analysed.
 set -uo pipefail
 
 readonly skipStatus=77
@@ -26,7 +28,8 @@ compileCommands=$buildDir/compile_commands.json
 
 clangTidy=${CLANG_TIDY:-clang-tidy}
 cppcheck=${CPPCHECK:-cppcheck}
-for tool in "$clangTidy" "$cppcheck"; do
+shellcheck=${SHELLCHECK:-shellcheck}
+for tool in "$shellcheck" "$clangTidy" "$cppcheck"; do
     if ! command -v "$tool" >/dev/null; then
         echo "SKIP: $tool is not installed"
         exit "$skipStatus"
@@ -44,6 +47,21 @@ workDir=$(mktemp -d)
 trap 'rm -rf "$workDir"' EXIT
 
 status=0
+
+# Every bash file: those named *.sh or *.bash (the scripts, the suites, the
+# libraries they source, the completion) and any other whose first line
+# starts bash (CI's entry point). Build trees hold nothing of ours.
+mapfile -t shellFiles < <(
+    find . \( -path ./build -o -path ./.git \) -prune -o -type f \
+        \( -name '*.sh' -o -name '*.bash' -o \
+        -exec awk 'NR == 1 { bash = /^#!.*bash/; exit } END { exit !bash }' {} \; \) -print |
+        sed 's|^\./||' | LC_ALL=C sort)
+echo "shellcheck: ${#shellFiles[@]} files"
+if ! "$shellcheck" --external-sources "${shellFiles[@]}" >"$workDir/shellcheck.log" 2>&1; then
+    status=1
+    echo "--- shellcheck"
+    cat "$workDir/shellcheck.log"
+fi
 
 # The compile commands are g++'s. Warnings are g++'s business, so -Werror
 # from a warnings-as-errors build must not turn clang's own opinions into

@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # Misuse of the command line: the usage text on standard error, status 1,
 # nothing run, even when valid options came first.
+# shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
 expect_usage() { # DESCRIPTION [PARSER-DIAGNOSTIC]

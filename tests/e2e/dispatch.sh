@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # What runs, in which order and with which arguments: change, then query,
 # then list, each at most once, whatever the command line's order.
+# shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
 run tavik -l

@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # Names that could harm a root shell, or that do not fit the command, are
 # refused before anything runs, and are never echoed back.
+# shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
 readonly too_long=$'vidselect: the driver name is longer than 31 characters\n'

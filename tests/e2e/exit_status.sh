@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # Status 0 means every requested operation ran and succeeded; any failure
 # makes it 1, but never stops the operations after it.
+# shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
 run tavik -m vesa -q -l

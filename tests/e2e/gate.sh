@@ -1,6 +1,8 @@
+# shellcheck shell=bash
 # The access gate: only the service account, and only while the role
 # library gives it the service role. A denied caller sees one line on
 # standard output and nothing runs, whatever the command line says.
+# shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
 expect_denied() { # DESCRIPTION MESSAGE

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The set-user-ID binary keeps its hardening: position-independent, stack
 # protector, fortified libc calls, full RELRO with immediate binding, and a
 # stack that cannot be executed. Stack-clash and control-flow protection

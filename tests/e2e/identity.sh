@@ -1,7 +1,9 @@
+# shellcheck shell=bash
 # Who the configurator runs as. A change runs wholly as the superuser, and
 # so does everything after it in the same run; without a change, nothing
 # raises the caller's ids. Installed without set-user-ID, the change runs
 # as the caller.
+# shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
 readonly all_root="0 0 0 0 0 0"

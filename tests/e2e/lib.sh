@@ -151,8 +151,8 @@ shown() {
         echo "(nothing)"
         return
     fi
-    LC_ALL=C cat -vT "$1" | head -n "$shown_lines" |
-        sed -e 's/[[:blank:]]$/&$/' -e 's/^/|/' -e '1!s/^/      /' -e '$a\'
+    printf '%s\n' "$(LC_ALL=C cat -vT "$1" | head -n "$shown_lines" |
+        sed -e 's/[[:blank:]]$/&$/' -e 's/^/|/' -e '1!s/^/      /')"
     lines=$(awk 'END { print NR }' "$1")
     if ((lines > shown_lines)); then
         echo "      ($((lines - shown_lines)) more lines)"
