@@ -14,6 +14,7 @@ packages=(
     util-linux mount      # unshare, setpriv, mount: the sandbox
     binutils              # readelf: the installation check
     crossbuild-essential-i386  # the 32-bit build, Debian's cross toolchain
+    libc6-dev:i386        # what dpkg-shlibdeps reads for the 32-bit packages
     qemu-user             # running the 32-bit tests
     devscripts            # hardening-check
     groff-base mandoc     # the man page checks
@@ -42,6 +43,10 @@ fi
 log=${TMPDIR:-/tmp}/vidselect-install-deps.log
 echo "Installing ${missing[*]} (log: $log)"
 export DEBIAN_FRONTEND=noninteractive
+# The 32-bit packages' C library comes from Debian's i386 archive.
+if [[ ${missing[*]} == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
 if ! { apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
     tail -n 20 "$log" >&2
     echo "install-deps: installing failed; the whole log is in $log" >&2

@@ -1,0 +1,67 @@
+#!/bin/bash
+# Builds the Debian packages vidselect and vidselect-standins, and their
+# debug-symbol packages, for ARCH (amd64, or i386 for the ZVK with Debian's
+# cross toolchain) into OUTPUT (build/packages/ARCH/ unless given), then
+# checks them with lintian, failing on any error or warning.
+#
+# dpkg-buildpackage writes next to the source tree it builds, so it builds
+# a copy of the source files (all but what git ignores) under OUTPUT and
+# everything it writes stays there. The build's own output goes to a log; one line says what is being
+# built and where that log is, and a failure shows the log's tail.
+#
+# usage: scripts/package.sh [--no-lintian] ARCH [OUTPUT]
+set -euo pipefail
+
+usage() {
+    echo "usage: ${0##*/} [--no-lintian] amd64|i386 [OUTPUT]" >&2
+    exit 2
+}
+
+run_lintian=true
+if [[ ${1:-} == --no-lintian ]]; then
+    run_lintian=false
+    shift
+fi
+(($# == 1 || $# == 2)) || usage
+arch=$1
+case $arch in
+amd64 | i386) ;;
+*) usage ;;
+esac
+root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
+output=$(mkdir -p "${2:-$root/build/packages/$arch}" && cd "${2:-$root/build/packages/$arch}" && pwd)
+source_copy=$output/vidselect
+log=$output/package.log
+
+# What the last run left, so that only this run's packages are there.
+rm -rf "$source_copy"
+rm -f "$output"/*.deb "$output"/*.changes "$output"/*.buildinfo "$log"
+mkdir "$source_copy"
+
+# The source files as they are in the work tree; without git, the tree
+# apart from builds and version control.
+if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git -C "$root" ls-files -z --cached --others --exclude-standard |
+        tar -C "$root" --null -T - -cf - | tar -C "$source_copy" -xf -
+else
+    tar -C "$root" --exclude=./build --exclude=./.git -cf - . | tar -C "$source_copy" -xf -
+fi
+
+build_options=(-b -us -uc)
+if [[ $arch != "$(dpkg --print-architecture)" ]]; then
+    build_options+=(-a "$arch")
+fi
+# Only what debian/rules says shapes the packages, whatever the caller's
+# environment asks for.
+export DEB_BUILD_OPTIONS=nocheck
+echo "Building the $arch packages into $output (log: $log)"
+if ! (cd "$source_copy" && dpkg-buildpackage "${build_options[@]}") >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    echo "package: building the $arch packages failed; the whole log is in $log" >&2
+    exit 1
+fi
+rm -rf "$source_copy"
+
+if $run_lintian; then
+    lintian --fail-on error,warning "$output"/*.deb
+fi
