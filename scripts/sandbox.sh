@@ -136,8 +136,16 @@ sandbox_as() {
 sandbox_start_with_default_build() {
     if ! sandbox_inside; then
         "$sandbox_scripts/install-deps.sh" || exit
-        cmake --preset default >/dev/null || exit
-        cmake --build --preset default --parallel "$(nproc)" >/dev/null || exit
+        # The build's own output goes to a log, so that what the caller
+        # shows is what the reader sees; a failure shows the log's tail.
+        local log=${TMPDIR:-/tmp}/vidselect-build.log
+        echo "Building vidselect (log: $log)"
+        if ! (cd "$sandbox_scripts/.." && cmake --preset default &&
+            cmake --build --preset default --parallel "$(nproc)") >"$log" 2>&1; then
+            tail -n 20 "$log" >&2
+            echo "sandbox: building failed; the whole log is in $log" >&2
+            exit 1
+        fi
     fi
     sandbox_enter "$@"
     sandbox_setup
