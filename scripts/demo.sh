@@ -1,19 +1,28 @@
 #!/bin/bash
 # Builds vidselect and shows it at work in a throwaway sandbox: installed
-# set-user-ID root with the stand-ins and a few sample driver modules, run
-# as the service account (list, query, change, query again), then by an
-# account that is turned away. Run as root; the machine is left as it was.
+# set-user-ID root with the stand-ins, offering the X server drivers that
+# Debian's packages installed on this machine, run as the service account
+# (list, query, change, query again), then by an account that is turned
+# away. Ends by restarting the real X server and showing the driver it now
+# runs. Run as root; the machine is left as it was.
 set -uo pipefail
 here=$(dirname "$(readlink -f "$0")")
+# shellcheck source=SCRIPTDIR/sandbox.sh
 source "$here/sandbox.sh"
+# shellcheck source=SCRIPTDIR/xserver.sh
+source "$here/xserver.sh"
 
 sandbox_start_with_default_build "$@"
 
-modules=/usr/lib/xorg/modules/drivers
-mkdir -p "$modules"
-for driver in modesetting fbdev vesa; do
-    : >"$modules/${driver}_drv.so"
+# dummy needs no graphics hardware, so the X server can come up here.
+chosen=dummy
+offered=()
+for driver in dummy fbdev modesetting vesa; do
+    if [[ -f $sandbox_host_drivers/${driver}_drv.so ]]; then
+        offered+=("$driver")
+    fi
 done
+sandbox_offer_drivers "${offered[@]}" || exit
 sandbox_add_account tavik 1500 morle
 sandbox_add_account alice 1501 operator
 
@@ -26,9 +35,22 @@ show() { # ACCOUNT ARG...
 }
 
 echo "vidselect installed as: $(stat -c '%A %U:%G %n' /usr/local/bin/vidselect)"
-echo "Sample driver modules in $modules:" $(ls "$modules")
+echo "X server drivers installed from Debian's packages: ${offered[*]}"
 show tavik -l
 show tavik -q
-show tavik -m fbdev
+show tavik -m "$chosen"
 show tavik -q
 show alice -l
+
+printf '\nRestarting the X server, as the machine does on a restart: it reads %s.\n' "$sandbox_x_config_dir"
+if sandbox_restart_x_server; then
+    echo "It came up on display $sandbox_x_display. From its log, the driver it loaded and the screen it runs:"
+    { grep -m1 -F '/drivers/' "$sandbox_x_log" && grep -m1 -E '\) [A-Z]+\(0\): ' "$sandbox_x_log"; } |
+        sed 's/^\[[ 0-9.]*\] /  /'
+    echo "From xdpyinfo, a client on that display:"
+    grep -E '^(name of display|vendor string):|^  dimensions:' "$sandbox_x_client_output" | sed 's/^ */  /'
+else
+    echo "It did not come up. Its log ends:"
+    tail -n 10 "$sandbox_x_log"
+    exit 1
+fi
