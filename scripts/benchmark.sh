@@ -2,16 +2,32 @@
 # Times `vidselect -q` as the service account against the routes it stands
 # in for, with a configurator that does nothing, in the same sandbox as the
 # end-to-end tests:
+#   floor  bench/gate_floor: the same gate, then system() of the query, set-
+#          user-ID root with no hardening: the least any such wrapper costs
 #   shell  sh -c '/opt/qtr/bin/dispconfig -o q'   (what vidselect wraps)
 #   sudo   sudo /opt/qtr/bin/dispconfig -o q      (with a NOPASSWD rule)
 # The routes alternate, in rotating order, for RUNS rounds (default 41)
-# after a few warm-up rounds; the medians and their ratios are printed.
+# after a few warm-up rounds. Then vidselect -q runs RUNS times more with a
+# hostile environment of 40,000 LC_X<i>=x entries. The medians and the
+# ratios of vidselect to the others are printed.
 # A benchmark, not a test. Run as root; the machine is left as it was,
 # apart from the packages it installs (sudo among them).
 #
 # usage: scripts/benchmark.sh [RUNS]
 set -uo pipefail
+
+usage() {
+    echo "usage: ${0##*/} [RUNS]   (RUNS: rounds to time, a positive integer; default 41)" >&2
+    exit 2
+}
+if (($# > 1)) || [[ $# == 1 && ! $1 =~ ^[1-9][0-9]{0,5}$ ]]; then
+    usage
+fi
+runs=${1:-41}
+readonly hostile_entries=40000
+
 here=$(dirname "$(readlink -f "$0")")
+# shellcheck source=SCRIPTDIR/sandbox.sh
 source "$here/sandbox.sh"
 
 if ! sandbox_inside; then
@@ -19,7 +35,9 @@ if ! sandbox_inside; then
 fi
 sandbox_start_with_default_build "$@"
 
-runs=${1:-41}
+build_dir=$here/../build/default
+cmake --build "$build_dir" --target gate_floor >/dev/null || exit
+install -m 4755 -o root -g root "$build_dir/bench/gate_floor" /usr/local/bin/gate_floor
 install -m 0755 /usr/bin/true /opt/qtr/bin/dispconfig
 sandbox_add_account tavik 1500 morle
 echo 'tavik ALL=(root) NOPASSWD: /opt/qtr/bin/dispconfig' >/etc/sudoers.d/benchmark
@@ -28,8 +46,8 @@ chmod 0440 /etc/sudoers.d/benchmark
 echo "127.0.1.1 $(hostname)" >>/etc/hosts
 
 # Each route must work before it is timed.
-for route in "/usr/local/bin/vidselect -q" "sh -c '/opt/qtr/bin/dispconfig -o q'" \
-    "sudo /opt/qtr/bin/dispconfig -o q"; do
+for route in "/usr/local/bin/vidselect -q" /usr/local/bin/gate_floor \
+    "sh -c '/opt/qtr/bin/dispconfig -o q'" "sudo /opt/qtr/bin/dispconfig -o q"; do
     if ! sandbox_as tavik sh -c "$route" </dev/null; then
         echo "benchmark: '$route' fails as the service account" >&2
         exit 1
@@ -39,13 +57,15 @@ done
 # Timed from inside one shell of the service account's, so that only the
 # route itself is measured. Prints "route microseconds" lines.
 timings=$sandbox_scratch/timings
+# shellcheck disable=SC2016 # the inner bash expands its own arguments
 sandbox_as tavik bash -c '
-    runs=$1 warmup=5
-    routes=(vidselect shell sudo)
+    runs=$1 hostile_entries=$2 warmup=5
+    routes=(vidselect floor shell sudo)
     timeRoute() {
         local start=$EPOCHREALTIME
         case $1 in
-        vidselect) /usr/local/bin/vidselect -q ;;
+        vidselect | hostile) /usr/local/bin/vidselect -q ;;
+        floor) /usr/local/bin/gate_floor ;;
         shell) sh -c "/opt/qtr/bin/dispconfig -o q" ;;
         sudo) sudo /opt/qtr/bin/dispconfig -o q ;;
         esac
@@ -53,25 +73,40 @@ sandbox_as tavik bash -c '
         echo "$1 $((${end/./} - ${start/./}))"
     }
     for ((round = 0; round < warmup + runs; round++)); do
-        for ((i = 0; i < 3; i++)); do
-            line=$(timeRoute "${routes[(round + i) % 3]}" </dev/null)
+        for ((i = 0; i < ${#routes[@]}; i++)); do
+            line=$(timeRoute "${routes[(round + i) % ${#routes[@]}]}" </dev/null)
             ((round >= warmup)) && echo "$line"
         done
     done
-' benchmark "$runs" >"$timings"
+    for ((i = 0; i < hostile_entries; i++)); do
+        export "LC_X$i=x"
+    done
+    for ((round = 0; round < warmup + runs; round++)); do
+        line=$(timeRoute hostile </dev/null)
+        ((round >= warmup)) && echo "$line"
+    done
+' benchmark "$runs" "$hostile_entries" >"$timings" || exit
 
 median() { # ROUTE: the median time in microseconds
     awk -v route="$1" '$1 == route { print $2 }' "$timings" | sort -n |
         awk '{ times[NR] = $1 } END { print (NR % 2) ? times[(NR + 1) / 2] : int((times[NR / 2] + times[NR / 2 + 1]) / 2) }'
 }
-tool=$(median vidselect)
-shell=$(median shell)
-sudo_time=$(median sudo)
-awk -v tool="$tool" -v shell="$shell" -v sudo_time="$sudo_time" -v runs="$runs" 'BEGIN {
+awk -v runs="$runs" -v entries="$hostile_entries" \
+    -v tool="$(median vidselect)" -v floor="$(median floor)" -v shell="$(median shell)" \
+    -v sudo_time="$(median sudo)" -v hostile="$(median hostile)" 'BEGIN {
     printf "%d alternating runs each, median wall time:\n", runs
-    printf "  vidselect -q                          %8.3f ms\n", tool / 1000
-    printf "  sh -c \x27dispconfig -o q\x27                %8.3f ms\n", shell / 1000
-    printf "  sudo dispconfig -o q                  %8.3f ms\n", sudo_time / 1000
-    printf "vidselect / shell route: %.2fx (target at most 1.25x)\n", tool / shell
-    printf "vidselect / sudo route:  %.2fx (target at most 0.60x)\n", tool / sudo_time
+    row("vidselect -q", tool)
+    row("floor: the gate, then system()", floor)
+    row("sh -c \047dispconfig -o q\047", shell)
+    row("sudo dispconfig -o q", sudo_time)
+    row(sprintf("vidselect -q, %d LC_X<i> entries", entries), hostile)
+    ratio("floor", floor, "")
+    ratio("sudo route", sudo_time, " (target at most 0.60x)")
+    ratio("shell route", shell, "")
+}
+function row(label, microseconds) {
+    printf "  %-36s %10.3f ms\n", label, microseconds / 1000
+}
+function ratio(label, microseconds, target) {
+    printf "vidselect / %-12s %5.2fx%s\n", label ":", tool / microseconds, target
 }'
