@@ -5,6 +5,7 @@
 #include "fuzzcheck.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -15,17 +16,14 @@
 
 // The rule the manual states, written out again here rather than taken from
 // the tool, so that a slip in the tool's own filter cannot hide itself.
-static bool isLocaleNameCharacter(char character)
-{
-    return (character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z') ||
-           (character >= '0' && character <= '9') || character == '_';
-}
-
 static bool isTerminalOrLocaleName(std::string_view name)
 {
-    if (name == "TERM" || name == "LANG" || name == "LANGUAGE")
-        return true;
-    return name.starts_with("LC_") && std::ranges::all_of(name, isLocaleNameCharacter);
+    static const std::set<std::string_view> names = {
+        "TERM",        "LANG",         "LANGUAGE",       "LC_ALL",
+        "LC_CTYPE",    "LC_NUMERIC",   "LC_TIME",        "LC_COLLATE",
+        "LC_MONETARY", "LC_MESSAGES",  "LC_PAPER",       "LC_NAME",
+        "LC_ADDRESS",  "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION"};
+    return names.contains(name);
 }
 
 static bool deservesKeeping(std::string_view entry)
@@ -34,8 +32,8 @@ static bool deservesKeeping(std::string_view entry)
     if (equals == std::string_view::npos)
         return false;
     const std::string_view value = entry.substr(equals + 1);
-    return isTerminalOrLocaleName(entry.substr(0, equals)) && value.find('/') == std::string_view::npos &&
-           value.find('%') == std::string_view::npos;
+    return isTerminalOrLocaleName(entry.substr(0, equals)) && value.size() <= 255 &&
+           value.find('/') == std::string_view::npos && value.find('%') == std::string_view::npos;
 }
 
 static std::string_view nameOf(std::string_view entry)
@@ -65,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     require(keepEnvironmentEntry(input) == deservesKeeping(input),
-            "keepEnvironmentEntry keeps exactly TERM, LANG, LANGUAGE and LC_* without '/' or '%'");
+            "keepEnvironmentEntry keeps exactly the terminal and locale names, with short values "
+            "without '/' or '%'");
 
     const std::vector<std::unique_ptr<char[]>> entries = splitEntries(input);
     const std::unique_ptr<char*[]> original(new char*[entries.size()]);
@@ -78,21 +77,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string_view entry = original[index];
         const bool kept = keepEnvironmentEntry(entry);
         require(kept == deservesKeeping(entry),
-                "keepEnvironmentEntry keeps exactly TERM, LANG, LANGUAGE and LC_* without '/' or '%'");
+                "keepEnvironmentEntry keeps exactly the terminal and locale names, with short values "
+            "without '/' or '%'");
         if (kept)
             firstKeptOfName.emplace(nameOf(entry), index);
     }
 
     // Exactly the room the header asks for, and an address no entry has, so
     // that a slot the tool forgot to write shows.
-    const std::size_t cleanedSize = entries.size() + 2;
-    const std::unique_ptr<char*[]> cleaned(new char*[cleanedSize]);
     static char unwritten;
-    std::fill_n(cleaned.get(), cleanedSize, &unwritten);
+    std::array<char*, cleanedEnvironmentSize> cleaned{};
+    cleaned.fill(&unwritten);
 
-    const std::size_t count = cleanEnvironment({original.get(), entries.size()}, {cleaned.get(), cleanedSize});
+    const std::size_t count = cleanEnvironment({original.get(), entries.size()}, cleaned);
 
-    require(count >= 1 && count <= entries.size() + 1, "at most one entry more than the caller gave");
+    require(count >= 1 && count <= entries.size() + 1 && count < cleaned.size(),
+            "at most one entry more than the caller gave, and room for the null pointer");
     require(cleaned[count] == nullptr, "the environment ends in a null pointer");
     require(cleaned[0] != nullptr && cleaned[0] != &unwritten && std::string_view(cleaned[0]) == safePathEntry,
             "the environment starts with the fixed PATH");

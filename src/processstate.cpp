@@ -3,6 +3,7 @@
 #include "environment.h"
 #include "exitstatus.h"
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -96,18 +97,18 @@ static void tightenUmask()
 
 static void resetEnvironment()
 {
+    // glibc's clearenv, which the role library may call, leaves no array.
     std::size_t count = 0;
-    while (environ[count] != nullptr)
+    while (environ != nullptr && environ[count] != nullptr)
         ++count;
-    // environ points here until the next reset, which releases it.
-    static char** ownArray = nullptr;
-    auto** cleaned = static_cast<char**>(std::calloc(count + 2, sizeof(char*)));
-    if (cleaned == nullptr)
-        failToReset("clean the environment");
-    cleanEnvironment(std::span<char* const>(environ, count), std::span<char*>(cleaned, count + 2));
-    environ = cleaned;
-    std::free(ownArray);
-    ownArray = cleaned;
+    // A fixed array, whatever the size of the caller's environment: the
+    // filter runs before the gate, as root. The second reset reads the
+    // first's array, so the result is built apart and copied in whole.
+    std::array<char*, cleanedEnvironmentSize> cleaned{};
+    cleanEnvironment(std::span<char* const>(environ, count), cleaned);
+    static std::array<char*, cleanedEnvironmentSize> ownEnvironment{};
+    ownEnvironment = cleaned;
+    environ = ownEnvironment.data();
 }
 
 // A caller's file-size limit would cut the configurator's writes short and
