@@ -19,7 +19,7 @@ packages=(
     devscripts            # hardening-check
     groff-base mandoc     # the man page checks
     dpkg-dev debhelper fakeroot  # packaging
-    lintian piuparts debootstrap # Debian's own package checks
+    lintian piuparts debootstrap adequate # Debian's own package checks
     clang-tidy cppcheck shellcheck  # static analysis
     clang libclang-rt-14-dev  # the fuzzers (libFuzzer)
     xserver-xorg-core xserver-xorg-video-dummy  # a real X server, headless
