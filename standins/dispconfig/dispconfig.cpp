@@ -29,13 +29,20 @@ static constexpr int exitUsage = 2;
 static constexpr char moduleDirectory[] = DISPCONFIG_MODULE_DIR;
 static constexpr char configDirectory[] = DISPCONFIG_CONFIG_DIR;
 static constexpr char snippetPath[] = DISPCONFIG_CONFIG_DIR "/20-dispconfig.conf";
+// Not in the configuration directory, which anyone may open and lock.
+static constexpr char lockPath[] = DISPCONFIG_LOCK_FILE;
 // In the same directory, so the rename that puts it in place is atomic; its
 // name does not end in ".conf", so the X server never reads it half-written.
+static constexpr std::string_view tempSnippetPrefix = ".20-dispconfig.conf.";
+static constexpr std::string_view tempSnippetSuffix = "XXXXXX";
 static constexpr char tempSnippetTemplate[] = DISPCONFIG_CONFIG_DIR "/.20-dispconfig.conf.XXXXXX";
+static_assert(std::string_view(tempSnippetTemplate).ends_with("/.20-dispconfig.conf.XXXXXX"));
 
 static constexpr std::size_t maxListedDrivers = 256;
 // Far more than any snippet of ours; anything bigger is not worth reading.
 static constexpr std::size_t maxSnippetFileSize = std::size_t{64} * 1024;
+// Static, not on the stack: a caller's small stack limit reaches a query.
+static char snippetContents[maxSnippetFileSize + 1];
 
 enum class Operation { none, list, query, modify };
 
@@ -178,9 +185,8 @@ static int listDrivers()
 
 static int showDefaultDriver()
 {
-    char contents[maxSnippetFileSize + 1];
     std::size_t length = 0;
-    const int error = readWholeFile(snippetPath, contents, length);
+    const int error = readWholeFile(snippetPath, snippetContents, length);
     if (error != 0 && error != ENOENT) {
         reportError("cannot read", snippetPath, error);
         return exitFailure;
@@ -188,7 +194,7 @@ static int showDefaultDriver()
     // No snippet yet: no default driver either.
     std::optional<std::string_view> driver;
     if (error == 0) {
-        driver = readDefaultDriver({contents, length});
+        driver = readDefaultDriver({snippetContents, length});
     }
     if (driver) {
         std::printf("Default graphics driver: %.*s\n", static_cast<int>(driver->size()), driver->data());
@@ -268,22 +274,75 @@ static int writeAndClose(int fd, std::span<const char> snippet)
     return error;
 }
 
+// A change killed outright, which no signal mask stops, leaves its
+// temporary file behind. Under the lock no other change is writing one, so
+// every such file is stale.
+static int removeStaleTempSnippets(int configDirectoryFd)
+{
+    const int listingFd = openat(configDirectoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* directory = listingFd < 0 ? nullptr : fdopendir(listingFd);
+    if (directory == nullptr) {
+        const int error = errno;
+        if (listingFd >= 0) {
+            close(listingFd);
+        }
+        return error;
+    }
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(directory);
+        if (entry == nullptr) {
+            error = errno;
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(tempSnippetPrefix)
+            || name.size() != tempSnippetPrefix.size() + tempSnippetSuffix.size()) {
+            continue;
+        }
+        // Only what mkostemp makes: anything else is not ours to remove.
+        struct stat status;
+        if (fstatat(configDirectoryFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)
+            && unlinkat(configDirectoryFd, entry->d_name, 0) != 0 && errno != ENOENT) {
+            error = errno;
+            break;
+        }
+    }
+    closedir(directory);
+    return error;
+}
+
 // Replaces the snippet all at once: a crash or a full disk leaves either the
 // old one or the new one, never a mix.
 static int publishSnippet(int configDirectoryFd, std::span<const char> snippet)
 {
+    // Ctrl-C, Ctrl-\ or a hang-up from the caller's terminal, or a kill,
+    // would otherwise stop us between creating the temporary file and
+    // renaming or removing it, and leave it behind. They are held until
+    // then, and still end the change after it. SIGXFSZ stays out: the
+    // write ignores it, and held it would stay pending and kill us after.
+    sigset_t held;
+    sigfillset(&held);
+    sigdelset(&held, SIGXFSZ);
+    sigset_t previous;
+    if (sigprocmask(SIG_BLOCK, &held, &previous) != 0) {
+        return errno;
+    }
     char tempPath[sizeof tempSnippetTemplate];
     std::memcpy(tempPath, tempSnippetTemplate, sizeof tempPath);
     const int fd = mkostemp(tempPath, O_CLOEXEC);
-    if (fd < 0) {
-        return errno;
+    int error = fd < 0 ? errno : writeAndClose(fd, snippet);
+    if (fd >= 0 && error == 0 && rename(tempPath, snippetPath) != 0) {
+        error = errno;
     }
-    int error = writeAndClose(fd, snippet);
-    if (error == 0 && rename(tempPath, snippetPath) != 0) {
+    if (fd >= 0 && error != 0) {
+        unlink(tempPath);
+    }
+    if (sigprocmask(SIG_SETMASK, &previous, nullptr) != 0 && error == 0) {
         error = errno;
     }
     if (error != 0) {
-        unlink(tempPath);
         return error;
     }
     // Only then does the rename itself survive a power cut.
@@ -300,19 +359,45 @@ static int replaceSnippet(std::span<const char> snippet)
     if (configDirectoryFd < 0) {
         return errno;
     }
-    // Two changes at the same time would otherwise race to the rename; the
-    // lock on the directory makes the second wait for the first.
-    while (flock(configDirectoryFd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            error = errno;
-            break;
-        }
-    }
+    error = removeStaleTempSnippets(configDirectoryFd);
     if (error == 0) {
         error = publishSnippet(configDirectoryFd, snippet);
     }
     close(configDirectoryFd);
     return error;
+}
+
+// Two changes at the same time would otherwise race to the rename; the lock
+// makes the second wait for the first. Anyone who can open a file can lock
+// it, so the lock file must be one only root may open: if it is anything
+// else, another account could stall every change for as long as it liked.
+// Gives the locked descriptor, or -1 after saying why.
+static int takeChangeLock()
+{
+    const int fd = open(lockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) {
+        reportError("cannot open", lockPath, errno);
+        return -1;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        reportError("cannot check", lockPath, errno);
+        close(fd);
+        return -1;
+    }
+    if (!S_ISREG(status.st_mode) || status.st_uid != 0 || (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        std::fprintf(stderr, "dispconfig: %s is not a regular file only root may open\n", lockPath);
+        close(fd);
+        return -1;
+    }
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            reportError("cannot lock", lockPath, errno);
+            close(fd);
+            return -1;
+        }
+    }
+    return fd;
 }
 
 static int setDefaultDriver(const char* driverArgument)
@@ -329,7 +414,16 @@ static int setDefaultDriver(const char* driverArgument)
     }
     char snippet[snippetCapacity];
     const std::optional<std::size_t> length = formatSnippet(snippet, driver);
-    const int error = length ? replaceSnippet({snippet, *length}) : EOVERFLOW;
+    if (!length) {
+        reportError("cannot write", snippetPath, EOVERFLOW);
+        return exitFailure;
+    }
+    const int lockFd = takeChangeLock();
+    if (lockFd < 0) {
+        return exitFailure;
+    }
+    const int error = replaceSnippet({snippet, *length});
+    close(lockFd);
     if (error != 0) {
         reportError("cannot write", snippetPath, error);
         return exitFailure;

@@ -17,6 +17,9 @@
 
 
 static constexpr std::size_t maxRolesFileSize = std::size_t{64} * 1024;
+// Static, not on the stack: the set-user-ID caller runs under whatever
+// stack limit its own caller chose.
+static char rolesContents[maxRolesFileSize + 1];
 
 // Callers keep the returned text for the rest of the process.
 static char roleText[256];
@@ -27,12 +30,11 @@ const char* GetRole(const char* loginName)
         return nullptr;
     }
     // A roles file that is missing, unreadable or too big knows no role.
-    char contents[maxRolesFileSize + 1];
     std::size_t length = 0;
-    if (readWholeFile(VORN_ROLES_FILE, contents, length) != 0) {
+    if (readWholeFile(VORN_ROLES_FILE, rolesContents, length) != 0) {
         return nullptr;
     }
-    const std::optional<std::string_view> role = findRole({contents, length}, loginName);
+    const std::optional<std::string_view> role = findRole({rolesContents, length}, loginName);
     if (!role || role->size() >= sizeof roleText) {
         return nullptr;
     }
