@@ -1,19 +1,29 @@
+# shellcheck shell=bash
 # The tool with the stand-ins instead of the recorder: the whole round of a
 # service visit, as the demo shows it, and the configurator's own promises
-# (only supported drivers, a snippet every user can read, a failed change
-# leaves the previous one in place).
+# (only supported drivers, a snippet every user can read, a failed or
+# interrupted change leaves the previous one in place and nothing else, no
+# other account can hold up a change).
+# shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
 # The stand-in configurator in place of the recorder.
 install_under_test
-modules=/usr/lib/xorg/modules/drivers
-snippet=/etc/X11/xorg.conf.d/20-dispconfig.conf
-mkdir -p "$modules"
+modules=$sandbox_drivers
+snippet=$sandbox_x_config_dir/20-dispconfig.conf
+readonly lock_file=/run/dispconfig.lock
 for driver in vesa modesetting fbdev; do
     : >"$modules/${driver}_drv.so"
 done
 : >"$modules/README"
-rm -f "$snippet"
+
+# expect_only_snippet DESCRIPTION: the snippet directory holds the snippet
+# and nothing else.
+expect_only_snippet() {
+    local entries
+    entries=$(ls -A "$sandbox_x_config_dir")
+    if [[ $entries == "${snippet##*/}" ]]; then pass; else fail "$1" "$(tr '\n' ' ' <<<"$entries")"; fi
+}
 
 run tavik -l
 expect_stdout "the supported drivers, sorted" $'fbdev\nmodesetting\nvesa\n'
@@ -28,6 +38,8 @@ expect_stdout "the change is reported, then the new default" \
     $'Default graphics driver set to fbdev.\nIt takes effect when the X server restarts (<ctrl><alt><Backspace> or a reboot).\nDefault graphics driver: fbdev\n'
 mode=$(stat -c '%a %U' "$snippet")
 if [[ $mode == "644 root" ]]; then pass; else fail "the snippet is root's and readable by all, whatever the umask" "$mode"; fi
+mode=$(stat -c '%F %a %U' "$lock_file")
+if [[ $mode == "regular empty file 600 root" ]]; then pass; else fail "the lock is a file only root can open" "$mode"; fi
 
 run tavik -m nvidia
 expect_status "an unsupported driver fails" 1
@@ -38,13 +50,121 @@ expect_stdout "an unsupported driver changes nothing" $'Default graphics driver:
 run_after tavik "ulimit -S -f 0" -m vesa
 expect_status "the caller's file-size limit does not break a change" 0
 
+# Its messages go to a pipe and /dev/null, which the limit does not cover:
+# only the snippet's write meets it, and no signal is meant to kill anything.
 before=$(cat "$snippet")
-(ulimit -f 0 && /opt/qtr/bin/dispconfig -o m -d modesetting) >"$out" 2>"$err"
+error_text=$( (ulimit -f 0 && exec "$configurator" -o m -d modesetting) 2>&1 >/dev/null)
 status=$?
-if [[ $status != 0 ]]; then pass; else fail "a write cut short by the file-size limit fails"; fi
+expect_status "a write cut short by the file-size limit fails" 1
+if [[ $error_text == "dispconfig: cannot write $snippet: File too large" ]]; then pass; else
+    fail "the configurator says why the write failed" "$error_text"
+fi
 if [[ $(cat "$snippet") == "$before" ]]; then pass; else fail "a failed change leaves the previous snippet"; fi
-leftovers=$(find /etc/X11/xorg.conf.d -name '.20-dispconfig.conf.*')
-if [[ -z $leftovers ]]; then pass; else fail "a failed change leaves no temporary file" "$leftovers"; fi
+expect_only_snippet "a failed change leaves no temporary file"
+
+# A change killed outright can leave its temporary file; the next one
+# clears it.
+install -m 0600 /dev/null "$sandbox_x_config_dir/.20-dispconfig.conf.Ab3xYz"
+run tavik -m fbdev
+expect_status "a change after a killed one succeeds" 0
+expect_only_snippet "a change clears what a killed one left"
+
+# A lock file others may open is one they may hold: refused, not waited on.
+chmod 0644 "$lock_file"
+run tavik -m vesa
+expect_status "a change refuses a lock file others may open" 1
+expect_stderr "the configurator says which lock it refused" \
+    "dispconfig: $lock_file is not a regular file only root may open"$'\n'
+chmod 0600 "$lock_file"
+
+# hold_every_lock READY: takes every lock the calling account can take
+# under the snippet directory and /run, writes how many to READY, then
+# holds them until killed; its process id is READY's first line. Run by
+# the other account's own shell.
+# shellcheck disable=SC2317
+hold_every_lock() {
+    local path fd held=0
+    while IFS= read -r -d '' path; do
+        if exec {fd}<"$path" && flock -n "$fd"; then
+            held=$((held + 1))
+        fi
+    done < <(find "$sandbox_x_config_dir" /run -xdev \( -type f -o -type d \) -readable -print0 2>/dev/null)
+    printf '%s\n%s\n' "$$" "$held" >"$1.part"
+    mv "$1.part" "$1"
+    exec sleep infinity
+} 2>/dev/null
+export -f hold_every_lock
+export sandbox_x_config_dir
+
+ready=$sandbox_scratch/locks-held
+# shellcheck disable=SC2016 # for that shell to expand
+sandbox_as alice bash -c 'hold_every_lock "$0"' "$ready" 2>/dev/null &
+holder=$!
+for _ in {1..200}; do
+    [[ -e $ready ]] && break
+    sleep 0.05
+done
+if [[ -e $ready ]] && (($(sed -n 2p "$ready") > 0)); then
+    pass
+    # A regression would wait on another account's lock for as long as it
+    # holds it; timeout makes that a failure rather than a hang.
+    export -f sandbox_as
+    timeout -k 5 30 bash -c 'sandbox_as tavik "$@"' bash "$vidselect" -m modesetting >"$out" 2>"$err"
+    status=$?
+    expect_status "another account's locks do not hold up a change" 0
+    kill "$(sed -n 1p "$ready")"
+else
+    fail "another account takes the locks it can" "$(cat "$ready" 2>/dev/null)"
+fi
+wait "$holder" 2>/dev/null
+
+# Interrupted from the terminal the moment it creates its temporary file,
+# a change leaves the old snippet or the new one, whole, and nothing else;
+# it exits 0 only with the new one in place. Each run is a process group of
+# its own, as a terminal's foreground job is, and gets the terminal's
+# signal there; the run is over only when its whole group is, as the
+# configurator may outlive the shell vidselect started it from.
+interrupter=$sandbox_scratch/interrupt_on_open
+cc -std=c11 -O2 -Wall -Wextra -Werror -o "$interrupter" "$(dirname "$(readlink -f "$0")")/interrupt_on_open.c"
+declare -A snippet_of
+for driver in vesa fbdev; do
+    run tavik -m "$driver"
+    snippet_of[$driver]=$sandbox_scratch/snippet-$driver
+    cp "$snippet" "${snippet_of[$driver]}"
+done
+broken=()
+old=fbdev
+for run_number in {1..30}; do
+    if ((run_number % 2)); then new=vesa signal=INT; else new=fbdev signal=QUIT; fi
+    coproc interrupt {
+        timeout 20 "$interrupter" "$sandbox_x_config_dir" .20-dispconfig.conf. "$(kill -l "$signal")"
+    }
+    interrupter_pid=$!
+    read -r -t 10 _ <&"${interrupt[0]}"
+    sandbox_as tavik setsid -w "$vidselect" -m "$new" >"$out" 2>"$err"
+    status=$?
+    wait "$interrupter_pid"
+    interrupted=$?
+    entries=$(find "$sandbox_x_config_dir" -mindepth 1 -printf '%f ' | head -c 200)
+    if ((interrupted != 0)); then
+        broken+=("run $run_number: not interrupted (status $interrupted)")
+    elif [[ $entries != "${snippet##*/} " ]]; then
+        broken+=("run $run_number (SIG$signal, status $status) left: $entries")
+    elif cmp -s "$snippet" "${snippet_of[$new]}"; then
+        old=$new
+    elif ((status == 0)) || ! cmp -s "$snippet" "${snippet_of[$old]}"; then
+        broken+=("run $run_number (SIG$signal, status $status): the snippet is neither the new one nor the old")
+    fi
+done
+if ((${#broken[@]} == 0)); then pass; else
+    fail "an interrupted change leaves one whole snippet and nothing else, and says so" "${broken[@]:0:5}"
+fi
+
+# A role line or a snippet needs no big buffer on the stack: a query, which
+# keeps the caller's limits, works under a small stack.
+run_after tavik "ulimit -s 60" -q
+expect_status "a query under a small stack succeeds" 0
+expect_stdout "a query under a small stack reads the snippet" "Default graphics driver: $old"$'\n'
 
 run alice -l
 expect_stdout "a denied account sees only the denial" "$denied_privileges"
