@@ -26,7 +26,6 @@ packages=(
     xserver-xorg-video-fbdev xserver-xorg-video-vesa  # more real drivers
     x11-utils             # xdpyinfo, a client of that server
     bash-completion       # the completion test
-    inotify-tools         # inotifywait: catching a change mid-write
     "$@"
 )
 
