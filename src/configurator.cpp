@@ -2,6 +2,7 @@
 
 #include "drivername.h"
 #include "exitstatus.h"
+#include "processstate.h"
 
 #include <array>
 #include <cstdio>
@@ -73,6 +74,9 @@ int changeX(const char* drivername)
     std::array<char, changeCommandSize> command;
     if (!formatChangeCommand(command, drivername))
         return -1;
+    // Before anything runs as root for the change: the caller's limits must
+    // not cut it short, nor let a crashing root configurator dump core.
+    setChangeLimits();
     becomeSuperuser();
     return runCommand(command.data());
 }

@@ -3,6 +3,7 @@
 #include "environment.h"
 #include "exitstatus.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -111,19 +112,27 @@ static void resetEnvironment()
     environ = ownEnvironment.data();
 }
 
+// Sets `wanted`, or as much of it as a hard limit we may not raise allows:
+// root without CAP_SYS_RESOURCE, as in some containers, may only go as far
+// as the hard limit it was given.
+static void setLimit(int resource, rlimit wanted, const char* what)
+{
+    if (setrlimit(resource, &wanted) == 0)
+        return;
+    rlimit current = {};
+    if (errno != EPERM || getrlimit(resource, &current) != 0)
+        failToReset(what);
+    wanted.rlim_max = std::min(wanted.rlim_max, current.rlim_max);
+    wanted.rlim_cur = std::min(wanted.rlim_cur, wanted.rlim_max);
+    if (setrlimit(resource, &wanted) != 0)
+        failToReset(what);
+}
+
 // A caller's file-size limit would cut the configurator's writes short and
 // could leave the X server's configuration truncated.
 static void raiseFileSizeLimit()
 {
-    rlimit limit = {RLIM_INFINITY, RLIM_INFINITY};
-    if (setrlimit(RLIMIT_FSIZE, &limit) == 0)
-        return;
-    // Without root we may still go as far as the hard limit.
-    if (getrlimit(RLIMIT_FSIZE, &limit) != 0)
-        failToReset("read the file-size limit");
-    limit.rlim_cur = limit.rlim_max;
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-        failToReset("raise the file-size limit");
+    setLimit(RLIMIT_FSIZE, {RLIM_INFINITY, RLIM_INFINITY}, "raise the file-size limit");
 }
 
 // The caller's working directory may be one of theirs. A root shell
@@ -143,4 +152,37 @@ void resetProcessState()
     resetEnvironment();
     raiseFileSizeLimit();
     leaveWorkingDirectory();
+}
+
+namespace {
+
+struct LimitSetting {
+    int resource;
+    rlimit limit;
+    const char* what;
+};
+
+// The limits a root change runs under, whatever the caller's were. A caller
+// could otherwise stop a root change half-way through its writes by running
+// it out of time, memory, stack or descriptors, or have a crashing root
+// configurator leave its memory on disk as often as it likes. The values are
+// those the kernel gives the first process, from which a system's defaults
+// start (an 8 MiB stack, 1024 open files of at most 4096), but that core
+// dumps are off for good: hard limit 0 as well.
+constexpr rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
+constexpr std::array changeLimits = {
+    LimitSetting{RLIMIT_CORE, {0, 0}, "turn off core dumps"},
+    LimitSetting{RLIMIT_CPU, unlimited, "raise the CPU time limit"},
+    LimitSetting{RLIMIT_AS, unlimited, "raise the address-space limit"},
+    LimitSetting{RLIMIT_DATA, unlimited, "raise the data limit"},
+    LimitSetting{RLIMIT_STACK, {rlim_t{8} << 20U, RLIM_INFINITY}, "set the stack limit"},
+    LimitSetting{RLIMIT_NOFILE, {1024, 4096}, "set the open-file limit"},
+};
+
+} // namespace
+
+void setChangeLimits()
+{
+    for (const LimitSetting& setting : changeLimits)
+        setLimit(setting.resource, setting.limit, setting.what);
 }

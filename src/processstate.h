@@ -8,3 +8,11 @@
 // goes, and / as the working directory. Ends the process when
 // that cannot be done.
 void resetProcessState();
+
+// Sets the resource limits a change runs under from a fixed table: no core
+// dumps, no limit on CPU time, address space and data, an 8 MiB stack and
+// 1024 open files, each soft limit as close to these as the hard limits
+// allow where they may not be raised. Ends the process when that cannot be
+// done. A query or listing alone keeps the caller's limits, as it keeps the
+// caller's identity.
+void setChangeLimits();

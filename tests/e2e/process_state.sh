@@ -90,6 +90,67 @@ if (((0x$bounding >> 24) & 1)); then expected=unlimited; else expected=8192; fi
 expect_recorded "the caller's hard file-size limit is raised as far as the system allows" m fsize "$expected"
 expect_status "a file-size limit stops nothing" 0
 
+# The caller's limits on time, memory and descriptors could stop a root
+# change half-way through its writes, and its core limit would let a
+# crashing root configurator leave its memory on disk. A query alone runs
+# as the caller, and keeps them.
+may_raise_hard=$(((0x$bounding >> 24) & 1))
+# allowed ULIMIT-OPTION UNIT WANTED: WANTED, a count or "unlimited", or the
+# caller's hard limit in UNITs where that is lower and root may not raise it.
+allowed() {
+    local hard
+    hard=$(ulimit -H "$1")
+    if ((may_raise_hard)) || [[ $hard == unlimited ]]; then
+        echo "$3"
+    elif [[ $3 == unlimited ]] || ((hard * $2 < $3)); then
+        echo $((hard * $2))
+    else
+        echo "$3"
+    fi
+}
+expect_at_least() { # DESCRIPTION OP KEY MINIMUM
+    local actual
+    actual=$(recorded "$2" "$3")
+    if [[ $actual == unlimited || ($actual =~ ^[0-9]+$ && $actual -ge $4) ]]; then
+        pass
+    else
+        fail "$1" "$3 on $2: '$actual'" "expected at least $4"
+    fi
+}
+low_limits="ulimit -S -t 5 -S -n 64 -S -c $(ulimit -H -c)"
+if [[ -n $emulator ]]; then
+    echo "left out: address-space, data and stack limits, which qemu-user keeps to itself"
+elif grep -q '^VIDSELECT_SANITIZE:BOOL=ON' "$build_dir/CMakeCache.txt"; then
+    echo "left out: address-space and data limits, too low for AddressSanitizer's shadow memory"
+    low_limits+=" -S -s 1024"
+else
+    low_limits+=" -S -v 262144 -S -d 262144 -S -s 1024"
+fi
+lowered() { [[ "$low_limits " == *" $1 "* ]]; }
+
+run_after tavik "$low_limits" -m vesa
+expect_status "low limits stop no change" 0
+expect_recorded "the change has no CPU time limit" m cpu "$(allowed -t 1 unlimited)"
+expect_at_least "the change may open at least 1024 files" m nofile "$(allowed -n 1 1024)"
+expect_recorded "the change dumps no core" m core 0
+if lowered -v; then
+    expect_recorded "the change has no address-space limit" m as "$(allowed -v 1024 unlimited)"
+fi
+if lowered -d; then
+    expect_recorded "the change has no data limit" m data "$(allowed -d 1024 unlimited)"
+fi
+if lowered -s; then
+    expect_at_least "the change has a stack of at least 8 MiB" m stack "$(allowed -s 1024 8388608)"
+fi
+
+run_after tavik "$low_limits" -q
+expect_status "a query alone works under low limits" 0
+expect_recorded "a query alone keeps the caller's CPU time limit" q cpu 5
+expect_recorded "and open-file limit" q nofile 64
+if lowered -v; then
+    expect_recorded "and address-space limit" q as $((262144 * 1024))
+fi
+
 # What the access gate's own code leaves behind is cleaned up too.
 install -m 0755 "$helpers/leaky/libvorn.so" /usr/local/lib/libvorn.so
 ldconfig

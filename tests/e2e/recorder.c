@@ -11,6 +11,9 @@
  *   ignored signals whose disposition is SIG_IGN
  *   blocked signals in the signal mask
  *   fsize   the soft file-size limit, or "unlimited"
+ *   cpu, as, data, stack, nofile, core
+ *           the soft limits on CPU time, address space, data, stack, open
+ *           files and core dumps, the same way
  *   cwd     the working directory
  *   env     one line per environment entry, in order
  *
@@ -66,6 +69,15 @@ static void listDescriptors(char *out, size_t size)
     }
 }
 
+static const struct {
+    const char *key;
+    int resource;
+} limitKeys[] = {
+    {"fsize", RLIMIT_FSIZE}, {"cpu", RLIMIT_CPU},       {"as", RLIMIT_AS},     {"data", RLIMIT_DATA},
+    {"stack", RLIMIT_STACK}, {"nofile", RLIMIT_NOFILE}, {"core", RLIMIT_CORE},
+};
+#define LIMIT_COUNT (sizeof limitKeys / sizeof limitKeys[0])
+
 static void listSignals(char *ignored, char *blocked, size_t size)
 {
     sigset_t mask;
@@ -104,8 +116,9 @@ int main(int argc, char *argv[])
     getresgid(&rgid, &egid, &sgid);
     gid_t groups[256];
     int groupCount = getgroups(256, groups);
-    struct rlimit fileSize;
-    getrlimit(RLIMIT_FSIZE, &fileSize);
+    struct rlimit limits[LIMIT_COUNT];
+    for (size_t i = 0; i < LIMIT_COUNT; ++i)
+        getrlimit(limitKeys[i].resource, &limits[i]);
     char directory[4096];
     if (!getcwd(directory, sizeof directory))
         strcpy(directory, "(unknown)");
@@ -126,10 +139,12 @@ int main(int argc, char *argv[])
         fprintf(record, " %u", (unsigned)groups[i]);
     fprintf(record, "\numask %04o\nfds %s\nignored %s\nblocked %s\n", (unsigned)mask, descriptors, ignored,
             blocked);
-    if (fileSize.rlim_cur == RLIM_INFINITY)
-        fputs("fsize unlimited\n", record);
-    else
-        fprintf(record, "fsize %llu\n", (unsigned long long)fileSize.rlim_cur);
+    for (size_t i = 0; i < LIMIT_COUNT; ++i) {
+        if (limits[i].rlim_cur == RLIM_INFINITY)
+            fprintf(record, "%s unlimited\n", limitKeys[i].key);
+        else
+            fprintf(record, "%s %llu\n", limitKeys[i].key, (unsigned long long)limits[i].rlim_cur);
+    }
     fprintf(record, "cwd %s\n", directory);
     for (char **entry = environ; *entry; ++entry)
         fprintf(record, "env %s\n", *entry);
