@@ -9,19 +9,28 @@
 # everything it writes stays there. The build's own output goes to a log; one line says what is being
 # built and where that log is, and a failure shows the log's tail.
 #
-# usage: scripts/package.sh [--no-lintian] ARCH [OUTPUT]
+# --no-lintian leaves the check out; --if-changed builds only when the
+# sources differ from those of the packages already in OUTPUT (the tests
+# use both).
+#
+# usage: scripts/package.sh [--no-lintian] [--if-changed] ARCH [OUTPUT]
 set -euo pipefail
 
 usage() {
-    echo "usage: ${0##*/} [--no-lintian] amd64|i386 [OUTPUT]" >&2
+    echo "usage: ${0##*/} [--no-lintian] [--if-changed] amd64|i386 [OUTPUT]" >&2
     exit 2
 }
 
 run_lintian=true
-if [[ ${1:-} == --no-lintian ]]; then
-    run_lintian=false
+if_changed=false
+while [[ ${1:-} == --* ]]; do
+    case $1 in
+    --no-lintian) run_lintian=false ;;
+    --if-changed) if_changed=true ;;
+    *) usage ;;
+    esac
     shift
-fi
+done
 (($# == 1 || $# == 2)) || usage
 arch=$1
 case $arch in
@@ -33,9 +42,8 @@ output=$(mkdir -p "${2:-$root/build/packages/$arch}" && cd "${2:-$root/build/pac
 source_copy=$output/vidselect
 log=$output/package.log
 
-# What the last run left, so that only this run's packages are there.
+sources_stamp=$output/sources.sha256
 rm -rf "$source_copy"
-rm -f "$output"/*.deb "$output"/*.changes "$output"/*.buildinfo "$log"
 mkdir "$source_copy"
 
 # The source files as they are in the work tree; without git, the tree
@@ -46,6 +54,16 @@ if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
 else
     tar -C "$root" --exclude=./build --exclude=./.git -cf - . | tar -C "$source_copy" -xf -
 fi
+
+sources=$(cd "$source_copy" && find . -type f -print0 | sort -z | xargs -0 sha256sum | sha256sum)
+if $if_changed && [[ -f $sources_stamp && $(<"$sources_stamp") == "$sources" ]] &&
+    compgen -G "$output/vidselect_*.deb" >/dev/null; then
+    rm -rf "$source_copy"
+    echo "The $arch packages in $output are up to date"
+    exit 0
+fi
+# What the last run left, so that only this run's packages are there.
+rm -f "$output"/*.deb "$output"/*.changes "$output"/*.buildinfo "$log" "$sources_stamp"
 
 build_options=(-b -us -uc)
 if [[ $arch != "$(dpkg --print-architecture)" ]]; then
@@ -61,6 +79,7 @@ if ! (cd "$source_copy" && dpkg-buildpackage "${build_options[@]}") >"$log" 2>&1
     exit 1
 fi
 rm -rf "$source_copy"
+echo "$sources" >"$sources_stamp"
 
 if $run_lintian; then
     lintian --fail-on error,warning "$output"/*.deb

@@ -1,33 +1,94 @@
-# The Debian packages: vidselect with the tool, set-user-ID root, and its
-# man page, and never a stand-in; the stand-ins in a package of their own.
-build_dir=$1
-if [[ $EUID -ne 0 ]]; then
-    echo "SKIP: packaging vidselect owned by root with mode 4755 needs root"
-    exit 77
-fi
-output=$(mktemp -d)
-trap 'rm -rf "$output"' EXIT
-if ! cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$output" >"$output/log" 2>&1; then
-    cat "$output/log"
-    echo "FAIL: cpack could not make the packages"
-    exit 1
-fi
+# shellcheck shell=bash
+# The Debian packages, installed and purged by the real dpkg in the
+# sandbox, whose /etc, /opt, /usr and /var (and so dpkg's database) are its
+# own: the tool set-user-ID root, run by the service account through the
+# stand-ins; an administrator's statoverride that outlives a reinstall; and
+# a purge that leaves nothing of the packages and takes nothing else. (The
+# sandbox's /opt is a mount point, which dpkg cannot take away; piuparts,
+# in a plain Debian root, checks that the purge leaves /opt in place.)
+#
+# usage: bash packages.sh PACKAGE_DIR (where scripts/package.sh put them)
+# shellcheck source=SCRIPTDIR/../../scripts/sandbox.sh
+source "$(dirname "$(readlink -f "$0")")/../../scripts/sandbox.sh"
+sandbox_enter "$@"
+sandbox_setup
+
+package_dir=$1
+readonly vidselect=/usr/bin/vidselect
+readonly no_default="No default graphics driver is set; the X server chooses one when it starts."
 failed=0
+passed=0
+
 check() { # DESCRIPTION COMMAND...
     local description=$1
     shift
-    if "$@"; then echo "ok: $description"; else echo "FAIL: $description"; failed=1; fi
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $description"
+    fi
 }
-tool=$(ls "$output"/vidselect_*.deb)
-standins=$(ls "$output"/vidselect-standins_*.deb)
-tool_files=$(dpkg-deb -c "$tool" | awk '$1 !~ /^d/ { print $1, $2, $6 }')
-standin_files=$(dpkg-deb -c "$standins" | awk '$1 !~ /^d/ { print $6 }')
-check "the tool's package holds vidselect, 4755 root, and the man page alone" \
-    test "$tool_files" == "-rwsr-xr-x root/root ./usr/bin/vidselect
--rw-r--r-- root/root ./usr/share/man/man1/vidselect.1"
-check "the stand-ins' package holds the role library and the configurator" \
-    grep -qx './opt/qtr/bin/dispconfig' <<<"$standin_files"
-check "... and the role library" grep -q '/libvorn\.so$' <<<"$standin_files"
-check "the tool's package is in section admin" test "$(dpkg-deb -f "$tool" Section)" == admin
-check "the tool's package names its dependencies" test -n "$(dpkg-deb -f "$tool" Depends)"
-exit $failed
+
+is_equal() { # ACTUAL EXPECTED, shown when they differ
+    [[ $1 == "$2" ]] && return
+    printf '      was: %s\n      expected: %s\n' "$1" "$2"
+    return 1
+}
+
+quietly() { # COMMAND...: its output only when it fails
+    local output
+    output=$("$@" 2>&1) && return
+    printf '%s\n' "$output" | tail -n 20
+    return 1
+}
+
+# Everything a package could leave behind or take away, with its type,
+# mode and owner. dpkg's own bookkeeping outside info/ (status, logs,
+# triggers) changes with any package, and is left out.
+file_listing() {
+    find /usr /etc /opt /var/lib/dpkg/info -xdev -printf '%M %u:%g %p\n' | sort
+}
+
+tool_package=$(echo "$package_dir"/vidselect_*.deb)
+standins_package=$(echo "$package_dir"/vidselect-standins_*.deb)
+if [[ ! -f $tool_package || ! -f $standins_package ]]; then
+    echo "FAIL: no packages in $package_dir; scripts/package.sh makes them"
+    exit 1
+fi
+
+# The host's statoverrides name the host's accounts, which the sandbox
+# does not have, and dpkg refuses to run with them.
+: >/var/lib/dpkg/statoverride
+before=$sandbox_scratch/before
+file_listing >"$before"
+
+check "dpkg installs both packages" quietly dpkg -i "$tool_package" "$standins_package"
+check "vidselect is installed 4755 root:root" is_equal "$(stat -c '%a %U:%G' "$vidselect")" "4755 root:root"
+check "the completion file is installed" test -f /usr/share/bash-completion/completions/vidselect
+
+sandbox_add_account tavik 1500 morle
+output=$(sandbox_as tavik "$vidselect" -q 2>&1)
+check "the service account's vidselect -q runs the stand-in configurator" \
+    is_equal "$output" "$no_default"
+
+check "an administrator's statoverride applies" \
+    quietly dpkg-statoverride --update --add root root 4750 "$vidselect"
+check "dpkg reinstalls vidselect" quietly dpkg -i "$tool_package"
+check "the statoverride holds across the reinstall" \
+    is_equal "$(stat -c '%a %U:%G' "$vidselect")" "4750 root:root"
+check "the statoverride goes" quietly dpkg-statoverride --remove "$vidselect"
+
+check "dpkg purges both packages" quietly dpkg --purge vidselect vidselect-standins
+after=$sandbox_scratch/after
+file_listing >"$after"
+if ! diff "$before" "$after" >"$sandbox_scratch/difference"; then
+    echo "FAIL: the purge leaves the files as they were before the install"
+    head -n 20 "$sandbox_scratch/difference"
+    failed=$((failed + 1))
+else
+    passed=$((passed + 1))
+fi
+
+echo "${0##*/}: $passed checks passed, $failed failed"
+((failed == 0))
