@@ -1,7 +1,8 @@
 // Stand-in for the machine's display configurator: lists the graphics drivers
 // the X server has modules for, and reads or sets the one it uses by default
-// through a configuration snippet of its own. Its directories are fixed when
-// it is built, never taken from the environment, because it runs as root.
+// through a configuration snippet of its own. Its directories and its lock
+// file are fixed when it is built, never taken from the environment, because
+// it runs as root.
 
 #include "driverconfig.h"
 #include "wholefile.h"
@@ -36,7 +37,11 @@ static constexpr char lockPath[] = DISPCONFIG_LOCK_FILE;
 static constexpr std::string_view tempSnippetPrefix = ".20-dispconfig.conf.";
 static constexpr std::string_view tempSnippetSuffix = "XXXXXX";
 static constexpr char tempSnippetTemplate[] = DISPCONFIG_CONFIG_DIR "/.20-dispconfig.conf.XXXXXX";
-static_assert(std::string_view(tempSnippetTemplate).ends_with("/.20-dispconfig.conf.XXXXXX"));
+// The sweep for stale temporary files goes by the template's own name.
+static_assert(std::string_view(tempSnippetTemplate).substr(sizeof configDirectory).starts_with(tempSnippetPrefix)
+              && std::string_view(tempSnippetTemplate).ends_with(tempSnippetSuffix)
+              && std::string_view(tempSnippetTemplate).size()
+                  == sizeof configDirectory + tempSnippetPrefix.size() + tempSnippetSuffix.size());
 
 static constexpr std::size_t maxListedDrivers = 256;
 // Far more than any snippet of ours; anything bigger is not worth reading.
