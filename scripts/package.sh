@@ -6,8 +6,9 @@
 #
 # dpkg-buildpackage writes next to the source tree it builds, so it builds
 # a copy of the source files (all but what git ignores) under OUTPUT and
-# everything it writes stays there. The build's own output goes to a log; one line says what is being
-# built and where that log is, and a failure shows the log's tail.
+# everything it writes stays there. The build's own output goes to a log;
+# one line says what is being built and where that log is, and a failure
+# shows the log's tail.
 #
 # --no-lintian leaves the check out; --if-changed builds only when the
 # sources differ from those of the packages already in OUTPUT (the tests
@@ -68,6 +69,12 @@ rm -f "$output"/*.deb "$output"/*.changes "$output"/*.buildinfo "$log" "$sources
 build_options=(-b -us -uc)
 if [[ $arch != "$(dpkg --print-architecture)" ]]; then
     build_options+=(-a "$arch")
+    # dpkg-shlibdeps takes the C library dependency from the host
+    # architecture's own libc6; without it, it would settle for a biarch one.
+    if ! dpkg-query -W -f '${Status}' "libc6-dev:$arch" 2>/dev/null | grep -q 'install ok installed'; then
+        echo "package: the $arch packages need libc6-dev:$arch; scripts/install-deps.sh installs it" >&2
+        exit 1
+    fi
 fi
 # Only what debian/rules says shapes the packages, whatever the caller's
 # environment asks for.
@@ -81,6 +88,8 @@ fi
 rm -rf "$source_copy"
 echo "$sources" >"$sources_stamp"
 
+# lintian's caution about running as root says nothing about the packages.
 if $run_lintian; then
-    lintian --fail-on error,warning "$output"/*.deb
+    lintian --fail-on error,warning "$output"/*.deb \
+        2> >(grep -vx 'running with root privileges is not recommended!' >&2)
 fi
