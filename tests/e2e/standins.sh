@@ -7,7 +7,11 @@
 # shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
-# The stand-in configurator in place of the recorder.
+# The stand-in configurator in place of the recorder. cmake --install
+# leaves alone a file whose time is within a second of the build's, as the
+# recorder's and the set-user-ID starter's are right after a build: they go
+# first.
+rm -f "$vidselect" "$configurator" "$configurator.emulated"
 install_under_test
 modules=$sandbox_drivers
 snippet=$sandbox_x_config_dir/20-dispconfig.conf
@@ -138,7 +142,8 @@ old=fbdev
 for run_number in {1..30}; do
     if ((run_number % 2)); then new=vesa signal=INT; else new=fbdev signal=QUIT; fi
     coproc interrupt {
-        timeout 10 "$interrupter" "$sandbox_x_config_dir" .20-dispconfig.conf. "$(kill -l "$signal")"
+        timeout 10 "$interrupter" "$sandbox_x_config_dir" .20-dispconfig.conf. "$(kill -l "$signal")" \
+            2>"$sandbox_scratch/interrupter-errors"
     }
     interrupter_pid=$!
     read -r -t 10 _ <&"${interrupt[0]}"
@@ -148,7 +153,8 @@ for run_number in {1..30}; do
     interrupted=$?
     entries=$(find "$sandbox_x_config_dir" -mindepth 1 -printf '%f ' | head -c 200)
     if ((interrupted != 0)); then
-        broken+=("run $run_number: not interrupted (status $interrupted)")
+        broken+=("run $run_number: not interrupted (status $interrupted, the change's $status)"
+            "$(cat "$sandbox_scratch/interrupter-errors" "$err")")
         break
     elif [[ $entries != "${snippet##*/} " ]]; then
         broken+=("run $run_number (SIG$signal, status $status) left: $entries")
