@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A throwaway ZVK inside this machine, shared by the demo and the end-to-end
 # tests. Source it, call sandbox_enter "$@" first thing, then sandbox_setup.
 #
@@ -35,6 +36,10 @@ sandbox_enter() {
     fi
     local storage status=0
     storage=$(mktemp -d "${TMPDIR:-/tmp}/vidselect-sandbox.XXXXXX")
+    # Stopped from outside, the namespace goes with its processes; only
+    # the empty mount point is ours to remove.
+    trap 'rmdir "$storage"; exit 143' TERM
+    trap 'rmdir "$storage"; exit 130' INT
     VIDSELECT_SANDBOX_HOST_NS=$(readlink /proc/self/ns/mnt) VIDSELECT_SANDBOX_STORAGE=$storage \
         unshare --mount --propagation private -- bash "$script" "$@" || status=$?
     rmdir "$storage"
@@ -65,6 +70,7 @@ sandbox_setup() {
     done
     mkdir -p "$storage/scratch"
     chmod 1777 "$storage/scratch"
+    # shellcheck disable=SC2034 # for the scripts that source this file
     sandbox_scratch=$storage/scratch
 
     printf 'passwd: files\ngroup: files\nshadow: files\n' >/etc/nsswitch.conf

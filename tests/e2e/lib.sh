@@ -25,8 +25,12 @@ readonly record=/opt/qtr/record
 # Installs vidselect and the stand-ins from the build tree. A 32-bit build
 # cannot run here natively: the tool moves aside, behind the set-user-ID
 # starter that runs it under the emulator as the kernel would, and the
-# stand-in configurator behind a script that does the same.
+# stand-in configurator behind a script that does the same. Whatever a
+# suite installed at those paths goes first: cmake --install leaves alone a
+# file whose time is within a second of the build's, as the recorder's and
+# the set-user-ID starter's are right after a build.
 install_under_test() {
+    rm -f "$vidselect" "$configurator" "$configurator.emulated"
     sandbox_install "$build_dir"
     if [[ -z $emulator ]]; then
         return

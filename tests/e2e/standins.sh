@@ -7,11 +7,7 @@
 # shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
-# The stand-in configurator in place of the recorder. cmake --install
-# leaves alone a file whose time is within a second of the build's, as the
-# recorder's and the set-user-ID starter's are right after a build: they go
-# first.
-rm -f "$vidselect" "$configurator" "$configurator.emulated"
+# The stand-in configurator in place of the recorder.
 install_under_test
 modules=$sandbox_drivers
 snippet=$sandbox_x_config_dir/20-dispconfig.conf
@@ -129,8 +125,7 @@ wait "$holder" 2>/dev/null
 # its own, as a terminal's foreground job is, and gets the terminal's
 # signal there; the run is over only when its whole group is, as the
 # configurator may outlive the shell vidselect started it from.
-interrupter=$sandbox_scratch/interrupt_on_open
-cc -std=c11 -O2 -Wall -Wextra -Werror -o "$interrupter" "$(dirname "$(readlink -f "$0")")/interrupt_on_open.c"
+interrupter=$helpers/interrupt_on_open
 declare -A snippet_of
 for driver in vesa fbdev; do
     run tavik -m "$driver"
