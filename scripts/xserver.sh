@@ -69,6 +69,12 @@ sandbox_x_server_session() {
 # served the client. The server's log is left in $sandbox_x_log, the client's
 # output in $sandbox_x_client_output.
 sandbox_restart_x_server() {
+    # The session clears configuration files the host's server would read:
+    # only ever on the sandbox's overlays.
+    if ! sandbox_inside; then
+        echo "sandbox: the X server is restarted only inside the sandbox" >&2
+        return 1
+    fi
     mkdir -p "$sandbox_x_dir"
     rm -f "$sandbox_x_log" "$sandbox_x_client_output"
     # --kill-child: the server's namespace ends with this command, even when

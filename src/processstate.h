@@ -13,6 +13,7 @@ void resetProcessState();
 // dumps, no limit on CPU time, address space and data, an 8 MiB stack and
 // 1024 open files, each soft limit as close to these as the hard limits
 // allow where they may not be raised. Ends the process when that cannot be
-// done. A query or listing alone keeps the caller's limits, as it keeps the
+// done. A query or listing alone keeps the caller's limits (but for the
+// file-size limit resetProcessState lifts for every run), as it keeps the
 // caller's identity.
 void setChangeLimits();

@@ -60,6 +60,8 @@ fi
 # The host's statoverrides name the host's accounts, which the sandbox
 # does not have, and dpkg refuses to run with them.
 : >/var/lib/dpkg/statoverride
+# A driver for the stand-in configurator to offer.
+: >"$sandbox_drivers/dummy_drv.so"
 before=$sandbox_scratch/before
 file_listing >"$before"
 
@@ -71,6 +73,8 @@ sandbox_add_account tavik 1500 morle
 output=$(sandbox_as tavik "$vidselect" -q 2>&1)
 check "the service account's vidselect -q runs the stand-in configurator" \
     is_equal "$output" "$no_default"
+check "the service account's vidselect -m changes the default as root" \
+    quietly sandbox_as tavik "$vidselect" -m dummy
 
 check "an administrator's statoverride applies" \
     quietly dpkg-statoverride --update --add root root 4750 "$vidselect"
@@ -80,6 +84,9 @@ check "the statoverride holds across the reinstall" \
 check "the statoverride goes" quietly dpkg-statoverride --remove "$vidselect"
 
 check "dpkg purges both packages" quietly dpkg --purge vidselect vidselect-standins
+check "the purge takes the configurator's lock" test ! -e /run/dispconfig.lock
+# The snippet is the administrator's choice of driver, which no purge takes.
+rm "$sandbox_x_config_dir/20-dispconfig.conf"
 after=$sandbox_scratch/after
 file_listing >"$after"
 if ! diff "$before" "$after" >"$sandbox_scratch/difference"; then
