@@ -48,13 +48,14 @@ trap 'rm -rf "$workDir"' EXIT
 
 status=0
 
-# Every bash file: those named *.sh or *.bash (the scripts, the suites, the
+# Every shell file: those named *.sh or *.bash (the scripts, the suites, the
 # libraries they source, the completion) and any other whose first line
-# starts bash (CI's entry point). Build trees hold nothing of ours.
+# starts a shell (CI's entry point, the packages' maintainer scripts). Build
+# trees hold nothing of ours.
 mapfile -t shellFiles < <(
     find . \( -path ./build -o -path ./.git \) -prune -o -type f \
         \( -name '*.sh' -o -name '*.bash' -o \
-        -exec awk 'NR == 1 { bash = /^#!.*bash/; exit } END { exit !bash }' {} \; \) -print |
+        -exec awk 'NR == 1 { shell = /^#!.*[\/ ](ba)?sh([ \t]|$)/; exit } END { exit !shell }' {} \; \) -print |
         sed 's|^\./||' | LC_ALL=C sort)
 echo "shellcheck: ${#shellFiles[@]} files"
 if ! "$shellcheck" --external-sources "${shellFiles[@]}" >"$workDir/shellcheck.log" 2>&1; then
