@@ -34,14 +34,13 @@ static constexpr char snippetPath[] = DISPCONFIG_CONFIG_DIR "/20-dispconfig.conf
 static constexpr char lockPath[] = DISPCONFIG_LOCK_FILE;
 // In the same directory, so the rename that puts it in place is atomic; its
 // name does not end in ".conf", so the X server never reads it half-written.
-static constexpr std::string_view tempSnippetPrefix = ".20-dispconfig.conf.";
-static constexpr std::string_view tempSnippetSuffix = "XXXXXX";
 static constexpr char tempSnippetTemplate[] = DISPCONFIG_CONFIG_DIR "/.20-dispconfig.conf.XXXXXX";
-// The sweep for stale temporary files goes by the template's own name.
-static_assert(std::string_view(tempSnippetTemplate).substr(sizeof configDirectory).starts_with(tempSnippetPrefix)
-              && std::string_view(tempSnippetTemplate).ends_with(tempSnippetSuffix)
-              && std::string_view(tempSnippetTemplate).size()
-                  == sizeof configDirectory + tempSnippetPrefix.size() + tempSnippetSuffix.size());
+// The sweep for stale temporary files goes by the template's own file name
+// (past the directory and its '/'), of which mkostemp makes the last six
+// characters unique.
+static constexpr std::string_view tempSnippetName =
+    std::string_view(tempSnippetTemplate).substr(sizeof configDirectory);
+static constexpr std::string_view tempSnippetPrefix = tempSnippetName.substr(0, tempSnippetName.size() - 6);
 
 static constexpr std::size_t maxListedDrivers = 256;
 // Far more than any snippet of ours; anything bigger is not worth reading.
@@ -302,8 +301,7 @@ static int removeStaleTempSnippets(int configDirectoryFd)
             break;
         }
         const std::string_view name = entry->d_name;
-        if (!name.starts_with(tempSnippetPrefix)
-            || name.size() != tempSnippetPrefix.size() + tempSnippetSuffix.size()) {
+        if (!name.starts_with(tempSnippetPrefix) || name.size() != tempSnippetName.size()) {
             continue;
         }
         // Only what mkostemp makes: anything else is not ours to remove.
