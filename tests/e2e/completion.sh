@@ -16,9 +16,9 @@ complete_as() {
     # shellcheck disable=SC2016 # the inner bash expands its own arguments
     sandbox_as "$1" env -i PATH=/usr/local/bin:/usr/bin:/bin bash -c '
         source "$1" >&2 || exit
-        read -ra spec <<<"$(complete -p vidselect)" || exit
-        for ((i = 0; i < ${#spec[@]} - 1; i++)); do
-            [[ ${spec[i]} == -F ]] && function=${spec[i + 1]}
+        read -ra registration <<<"$(complete -p vidselect)" || exit
+        for ((i = 0; i < ${#registration[@]} - 1; i++)); do
+            [[ ${registration[i]} == -F ]] && function=${registration[i + 1]}
         done
         read -ra COMP_WORDS <<<"$2"
         [[ $2 == *" " ]] && COMP_WORDS+=("")

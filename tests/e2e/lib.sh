@@ -132,6 +132,12 @@ run_launched() {
     status=$?
 }
 
+# sanitized_build: whether BUILD_DIR is the sanitizer build, whose runtimes
+# change what the tool links and how much memory it needs.
+sanitized_build() {
+    grep -q '^VIDSELECT_SANITIZE:BOOL=ON' "$build_dir/CMakeCache.txt"
+}
+
 pass() {
     passed=$((passed + 1))
 }

@@ -120,7 +120,7 @@ expect_at_least() { # DESCRIPTION OP KEY MINIMUM
 low_limits="ulimit -S -t 5 -S -n 64 -S -c $(ulimit -H -c)"
 if [[ -n $emulator ]]; then
     echo "left out: address-space, data and stack limits, which qemu-user keeps to itself"
-elif grep -q '^VIDSELECT_SANITIZE:BOOL=ON' "$build_dir/CMakeCache.txt"; then
+elif sanitized_build; then
     echo "left out: address-space and data limits, too low for AddressSanitizer's shadow memory"
     low_limits+=" -S -s 1024"
 else
