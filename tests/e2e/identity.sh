@@ -21,9 +21,9 @@ expect_recorded "list after a change: no supplementary groups" l groups ""
 
 run tavik -q -l
 ruid=$(recorded q ids | cut -d' ' -f1)
-if [[ $ruid == 1500 ]]; then pass; else fail "query alone keeps the caller's real user id" "got $ruid"; fi
+if [[ $ruid == 1500 ]]; then pass; else fail "query alone keeps the caller's real user id" "got $ruid, expected 1500"; fi
 ruid=$(recorded l ids | cut -d' ' -f1)
-if [[ $ruid == 1500 ]]; then pass; else fail "list alone keeps the caller's real user id" "got $ruid"; fi
+if [[ $ruid == 1500 ]]; then pass; else fail "list alone keeps the caller's real user id" "got $ruid, expected 1500"; fi
 unset sandbox_groups
 
 # Started by a root process that took CAP_SETUID out of the bounding set,

@@ -32,11 +32,8 @@ if [[ -f /usr/local/share/man/man1/vidselect.1 ]]; then pass; else fail "the man
 
 plain=$sandbox_scratch/plain
 DESTDIR=$plain cmake --install "$build_dir" --prefix /usr >/dev/null
-files=$(cd "$plain" && find . -type f | sort | tr '\n' ' ')
-if [[ $files == "./usr/bin/vidselect ./usr/share/bash-completion/completions/vidselect ./usr/share/man/man1/vidselect.1 " ]]; then
-    pass
-else
-    fail "a plain install brings the tool, its man page and its completion alone" "$files"
-fi
+expect_text "a plain install brings the tool, its man page and its completion alone" "its files" \
+    "$(cd "$plain" && find . -type f | sort)" \
+    $'./usr/bin/vidselect\n./usr/share/bash-completion/completions/vidselect\n./usr/share/man/man1/vidselect.1'
 
 finish

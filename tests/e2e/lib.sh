@@ -71,6 +71,7 @@ readonly denied_privileges=$'Access denied, Insufficient privileges!\n'
 
 out=$sandbox_scratch/stdout
 err=$sandbox_scratch/stderr
+expected_file=$sandbox_scratch/expected
 status=
 passed=0
 failed=0
@@ -176,14 +177,38 @@ expect_status() {
     if [[ $status == "$2" ]]; then pass; else fail "$1" "status $status, expected $2"; fi
 }
 
+# expect_same_file DESCRIPTION WHAT ACTUAL-FILE EXPECTED-FILE: the two are
+# the same, byte for byte. A failure shows both, so that the reader sees
+# what was meant without opening the suite.
+expect_same_file() {
+    if cmp -s "$3" "$4"; then
+        pass
+    else
+        fail "$1" "$2 was:" "$(shown "$3")" "expected:" "$(shown "$4")"
+    fi
+}
+
 # expect_stdout DESCRIPTION TEXT and expect_stderr: the whole output, byte
 # for byte.
 expect_stdout() {
-    if cmp -s "$out" <(printf '%s' "$2"); then pass; else fail "$1" "stdout was:" "$(shown "$out")"; fi
+    printf '%s' "$2" >"$expected_file"
+    expect_same_file "$1" stdout "$out" "$expected_file"
 }
 
 expect_stderr() {
-    if cmp -s "$err" <(printf '%s' "$2"); then pass; else fail "$1" "stderr was:" "$(shown "$err")"; fi
+    printf '%s' "$2" >"$expected_file"
+    expect_same_file "$1" stderr "$err" "$expected_file"
+}
+
+# expect_text DESCRIPTION WHAT ACTUAL EXPECTED: two texts a suite has put
+# together, each as $(...) gives it, without its final newline.
+expect_text() {
+    local actual_file=$sandbox_scratch/actual
+    : >"$actual_file"
+    : >"$expected_file"
+    if [[ -n $3 ]]; then printf '%s\n' "$3" >"$actual_file"; fi
+    if [[ -n $4 ]]; then printf '%s\n' "$4" >"$expected_file"; fi
+    expect_same_file "$1" "$2" "$actual_file" "$expected_file"
 }
 
 # expect_runs DESCRIPTION OP...: the configurator ran for exactly these

@@ -18,10 +18,7 @@ run_in_env PATH=/tmp/evil LD_PRELOAD=/tmp/evil.so IFS=x ENV=/tmp/rc BASH_ENV=/tm
     LANGUAGE=%n%n TERMINFO=/tmp NLSPATH=/tmp/%N
 # The shell adds PWD, and may reorder what it passes on.
 expect_environment() { # DESCRIPTION OP ENTRY...
-    local actual expected
-    actual=$(recorded "$2" env | sort)
-    expected=$(printf '%s\n' "${@:3}" PWD=/ | sort)
-    if [[ $actual == "$expected" ]]; then pass; else fail "$1" "env on $2:" "$(head -20 <<<"$actual")"; fi
+    expect_text "$1" "env on $2" "$(recorded "$2" env | sort)" "$(printf '%s\n' "${@:3}" PWD=/ | sort)"
 }
 expect_environment "the change sees only the fixed PATH and the harmless locale and terminal" m \
     "$safe_path" TERM=xterm-256color LANG=C.UTF-8 LC_MESSAGES=de_DE

@@ -20,9 +20,7 @@ done
 # expect_only_snippet DESCRIPTION: the snippet directory holds the snippet
 # and nothing else.
 expect_only_snippet() {
-    local entries
-    entries=$(ls -A "$sandbox_x_config_dir")
-    if [[ $entries == "${snippet##*/}" ]]; then pass; else fail "$1" "$(tr '\n' ' ' <<<"$entries")"; fi
+    expect_text "$1" "the directory's entries" "$(ls -A "$sandbox_x_config_dir")" "${snippet##*/}"
 }
 
 run tavik -l
@@ -56,9 +54,8 @@ before=$(cat "$snippet")
 error_text=$( (ulimit -f 0 && exec "$configurator" -o m -d modesetting) 2>&1 >/dev/null)
 status=$?
 expect_status "a write cut short by the file-size limit fails" 1
-if [[ $error_text == "dispconfig: cannot write $snippet: File too large" ]]; then pass; else
-    fail "the configurator says why the write failed" "$error_text"
-fi
+expect_text "the configurator says why the write failed" "its message" "$error_text" \
+    "dispconfig: cannot write $snippet: File too large"
 if [[ $(cat "$snippet") == "$before" ]]; then pass; else fail "a failed change leaves the previous snippet"; fi
 expect_only_snippet "a failed change leaves no temporary file"
 
