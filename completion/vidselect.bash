@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # Bash completion for vidselect: its options, and after -m (as "-m NAME" or
-# "-mNAME", alone or behind -q and -l) the driver names that `vidselect -l`
-# lists for the user who is completing.
+# "-mNAME", alone or behind -q and -l, the name begun or not) the driver
+# names that `vidselect -l` lists for the user who is completing.
 
 # _vidselect_offer_drivers COMMAND PREFIX PARTIAL: adds to COMPREPLY, each
 # behind PREFIX, the listed driver names that begin with PARTIAL.
@@ -29,7 +29,7 @@ _vidselect() {
     COMPREPLY=()
     if [[ $previous =~ ^-[lq]*m$ ]]; then
         _vidselect_offer_drivers "$1" "" "$current"
-    elif [[ $current =~ ^(-[lq]*m)(.+)$ ]]; then
+    elif [[ $current =~ ^(-[lq]*m)(.*)$ ]]; then
         _vidselect_offer_drivers "$1" "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"
     else
         local option

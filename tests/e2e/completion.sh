@@ -55,6 +55,10 @@ complete_as tavik "vidselect -l -m f"
 expect_stdout "a listed driver by its beginning" $'fbdev\n'
 complete_as tavik "vidselect -qmv"
 expect_stdout "a driver joined to -m, behind -q" $'-qmvesa\n'
+complete_as tavik "vidselect -qm"
+expect_stdout "every driver joined to -m, none begun yet" $'-qmfbdev\n-qmmodesetting\n-qmvesa\n'
+complete_as tavik "vidselect -lqm "
+expect_stdout "the drivers after -m behind -l and -q" $'fbdev\nmodesetting\nvesa\n'
 
 for who in alice '#1600'; do
     complete_as "$who" "vidselect -m "
