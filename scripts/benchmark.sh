@@ -10,6 +10,12 @@
 # after a few warm-up rounds. Then vidselect -q runs RUNS times more with a
 # hostile environment of 40,000 LC_X<i>=x entries. The medians and the
 # ratios of vidselect to the others are printed.
+# The figure to hold is the ratio to the floor: what vidselect adds to the
+# least any set-user-ID wrapper does. It has a target, and the verdict says
+# whether it was met; the exit status is 1 when it was missed. The ratios
+# to the sudo and shell routes are shown for comparison only: the first
+# depends on how fast the host's sudo is, and no wrapper can meet the
+# second, being one process start more than the route it wraps.
 # A benchmark, not a test. Run as root; the machine is left as it was,
 # apart from the packages it installs (sudo among them).
 #
@@ -17,7 +23,7 @@
 set -uo pipefail
 
 usage() {
-    echo "usage: ${0##*/} [RUNS]   (RUNS: rounds to time, a positive integer; default 41)" >&2
+    echo "usage: ${0##*/} [RUNS]   (RUNS: rounds to time, a positive integer; default 41, under 30 not to be trusted)" >&2
     exit 2
 }
 if (($# > 1)) || [[ $# == 1 && ! $1 =~ ^[1-9][0-9]{0,5}$ ]]; then
@@ -25,6 +31,11 @@ if (($# > 1)) || [[ $# == 1 && ! $1 =~ ^[1-9][0-9]{0,5}$ ]]; then
 fi
 runs=${1:-41}
 readonly hostile_entries=40000
+# Fewer rounds than this and two runs of the script disagree by more than
+# the target's margin.
+readonly trusted_runs=30
+# vidselect at most this many times the floor.
+readonly floor_target=1.10
 
 here=$(dirname "$(readlink -f "$0")")
 # shellcheck source=SCRIPTDIR/sandbox.sh
@@ -91,7 +102,8 @@ median() { # ROUTE: the median time in microseconds
     awk -v route="$1" '$1 == route { print $2 }' "$timings" | sort -n |
         awk '{ times[NR] = $1 } END { print (NR % 2) ? times[(NR + 1) / 2] : int((times[NR / 2] + times[NR / 2 + 1]) / 2) }'
 }
-awk -v runs="$runs" -v entries="$hostile_entries" \
+awk -v runs="$runs" -v trusted_runs="$trusted_runs" -v floor_target="$floor_target" \
+    -v entries="$hostile_entries" \
     -v tool="$(median vidselect)" -v floor="$(median floor)" -v shell="$(median shell)" \
     -v sudo_time="$(median sudo)" -v hostile="$(median hostile)" 'BEGIN {
     printf "%d alternating runs each, median wall time:\n", runs
@@ -100,13 +112,20 @@ awk -v runs="$runs" -v entries="$hostile_entries" \
     row("sh -c \047dispconfig -o q\047", shell)
     row("sudo dispconfig -o q", sudo_time)
     row(sprintf("vidselect -q, %d LC_X<i> entries", entries), hostile)
-    ratio("floor", floor, "")
-    ratio("sudo route", sudo_time, " (target at most 0.60x)")
-    ratio("shell route", shell, "")
+    # Judged as printed, so that the verdict agrees with the figures shown.
+    floor_ratio = sprintf("%.2f", tool / floor) + 0
+    met = floor_ratio <= floor_target + 0
+    ratio("floor", floor, sprintf("target at most %.2fx: %s", floor_target, met ? "met" : "missed"))
+    ratio("sudo route", sudo_time, "for comparison, not a target: it depends on this host\047s sudo")
+    ratio("shell route", shell, "for comparison, not a target: a wrapper is one process start more")
+    printf "The figure to hold is the ratio to the floor: vidselect at most %.2fx the floor.\n", floor_target
+    if (runs < trusted_runs)
+        printf "warning: %d runs are too few to trust these figures; take %d or more.\n", runs, trusted_runs
+    exit met ? 0 : 1
 }
 function row(label, microseconds) {
     printf "  %-36s %10.3f ms\n", label, microseconds / 1000
 }
-function ratio(label, microseconds, target) {
-    printf "vidselect / %-12s %5.2fx%s\n", label ":", tool / microseconds, target
+function ratio(label, microseconds, verdict) {
+    printf "vidselect / %-12s %5.2fx  %s\n", label ":", tool / microseconds, verdict
 }'
