@@ -68,6 +68,9 @@ file_listing >"$before"
 check "dpkg installs both packages" quietly dpkg -i "$tool_package" "$standins_package"
 check "vidselect is installed 4755 root:root" is_equal "$(stat -c '%a %U:%G' "$vidselect")" "4755 root:root"
 check "the completion file is installed" test -f /usr/share/bash-completion/completions/vidselect
+check "the stand-ins' man pages come with the stand-ins' package" is_equal \
+    "$(dpkg-query -S /usr/share/man/man8/dispconfig.8.gz /usr/share/man/man5/vorn-roles.5.gz 2>&1)" \
+    $'vidselect-standins: /usr/share/man/man8/dispconfig.8.gz\nvidselect-standins: /usr/share/man/man5/vorn-roles.5.gz'
 
 sandbox_add_account tavik 1500 morle
 output=$(sandbox_as tavik "$vidselect" -q 2>&1)
