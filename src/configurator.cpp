@@ -95,8 +95,10 @@ int changeX(const char* drivername)
     if (!formatChangeCommand(command, drivername))
         return -1;
     // Before anything runs as root for the change: the caller's limits must
-    // not cut it short, nor let a crashing root configurator dump core.
+    // not cut it short, nor let a crashing root configurator dump core, and
+    // the scheduling state the caller chose must not starve it.
     setChangeLimits();
+    setChangeProcessState();
     becomeSuperuser();
     return runCommand(command.data());
 }

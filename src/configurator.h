@@ -14,8 +14,8 @@ int listCurX();
 void becomeCaller();
 
 // Refuses a name checkDriverName refuses (returning -1, running nothing);
-// otherwise sets the change's resource limits, becomes the superuser for
-// good and runs the change.
+// otherwise sets the change's resource limits and process state, becomes
+// the superuser for good and runs the change.
 int changeX(const char* drivername);
 
 // True when a status returned above stands for a configurator that ran and
