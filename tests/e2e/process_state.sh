@@ -228,13 +228,25 @@ expect_recorded "and CPUs" q cpus "$caller_cpus"
 expect_recorded "and locked-memory limit" q memlock 0
 expect_recorded "and process limit" q nproc 64
 
-# What the access gate's own code leaves behind is cleaned up too.
+# The access gate runs code that is not ours as root, the role library and
+# the name service behind getpwuid: the caller's descriptors and
+# environment must not reach it. What it leaves behind is cleaned up too.
 install -m 0755 "$helpers/leaky/libvorn.so" /usr/local/lib/libvorn.so
 ldconfig
 forget_runs
-sandbox_as tavik env -i TERM=vt100 "$vidselect" -m vesa -q >"$out" 2>"$err"
+rm -f "$record/role-library"
+sandbox_as tavik env -i TERM=vt100 BASH_ENV=/tmp/rc IFS=x PATH=/tmp/evil /bin/bash -c \
+    "exec 3</dev/null 7>$sandbox_scratch/leak 200<$vidselect; exec \"\$0\" \"\$@\"" \
+    "$vidselect" -m vesa -q >"$out" 2>"$err"
 status=$?
 expect_status "a misbehaving role library still lets the service account in" 0
+expect_recorded "no descriptor of the caller's reaches the role library" role-library fds "0 1 2"
+role_library_environment=$(recorded role-library env)
+if [[ $role_library_environment == "$safe_path"$'\nTERM=vt100' ]]; then
+    pass
+else
+    fail "nor any environment entry the tool does not keep" "env of the role library:" "$role_library_environment"
+fi
 for operation in m q; do
     expect_recorded "no descriptor the role library left open reaches $operation" $operation fds "0 1 2"
     expect_recorded "no signal the role library ignored stays ignored for $operation" \
