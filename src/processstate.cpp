@@ -91,8 +91,9 @@ static void resetSignals()
         failToReset("unblock signals");
 }
 
-// Files the root configurator creates must not be writable by group or
-// others because the caller chose a loose umask; a stricter one is kept.
+// Files the configurator creates must not be writable by group or others
+// because the caller chose a loose umask. A stricter one is kept until a
+// change, which sets its own (setChangeProcessState).
 static void tightenUmask()
 {
     const mode_t callerMask = umask(022);
