@@ -179,11 +179,11 @@ struct LimitSetting {
 //
 // The kernel sizes two limits at boot instead, processes and pending
 // signals, to half the number of threads the machine's memory allows; no
-// fixed number matches that. Both count every process of the real user,
-// which for the change is root, so any fixed number could be used up by
-// root's other work and fail the change for no fault of its own. No limit
-// is what root may take in any case: the kernel still bounds both by its
-// thread maximum and its memory.
+// fixed number matches that. Both are counted over every process of the
+// real user, which for the change is root, so any fixed number could be
+// used up by root's other work and fail the change for no fault of its
+// own. No limit is what root may take in any case: the kernel still bounds
+// both by its thread maximum and its memory.
 constexpr rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
 constexpr rlimit kernelMemoryLockLimit = {rlim_t{8} << 20U, rlim_t{8} << 20U};
 constexpr rlimit kernelMessageQueueLimit = {819200, 819200};
