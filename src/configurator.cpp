@@ -14,15 +14,17 @@
 static constexpr const char* listCommand = "/opt/qtr/bin/dispconfig -o l";
 static constexpr const char* queryCommand = "/opt/qtr/bin/dispconfig -o q";
 
-static bool holdsOnlySuperuserIds()
+// True when the real, effective and saved ids are `user` and `group`, all
+// three.
+static bool holdsOnlyIds(uid_t user, gid_t group)
 {
-    uid_t realUser = 1, effectiveUser = 1, savedUser = 1;
-    gid_t realGroup = 1, effectiveGroup = 1, savedGroup = 1;
+    uid_t realUser = 0, effectiveUser = 0, savedUser = 0;
+    gid_t realGroup = 0, effectiveGroup = 0, savedGroup = 0;
     if (getresuid(&realUser, &effectiveUser, &savedUser) != 0 ||
         getresgid(&realGroup, &effectiveGroup, &savedGroup) != 0)
         return false;
-    return realUser == 0 && effectiveUser == 0 && savedUser == 0 && realGroup == 0 &&
-           effectiveGroup == 0 && savedGroup == 0 && getgroups(0, nullptr) == 0;
+    return realUser == user && effectiveUser == user && savedUser == user && realGroup == group &&
+           effectiveGroup == group && savedGroup == group;
 }
 
 static int runCommand(const char* command)
@@ -53,8 +55,26 @@ static void becomeSuperuser()
     // The calls' results are not enough: a root process whose capabilities
     // were trimmed by whoever started it can see setuid(0) succeed and
     // change the effective id alone. It must not run anything half-switched.
-    if (startedAsRoot && (failedCalls != 0 || !holdsOnlySuperuserIds())) {
+    if (startedAsRoot && (failedCalls != 0 || !holdsOnlyIds(0, 0) || getgroups(0, nullptr) != 0)) {
         std::fputs("vidselect: cannot become the superuser completely\n", stderr);
+        std::exit(exitUnsafeState);
+    }
+}
+
+void becomeCaller()
+{
+    const uid_t user = getuid();
+    const gid_t group = getgid();
+    // Group first, while root's effective id still lets us set the saved
+    // one; then the user ids, which gives up root's for good. Installed
+    // without set-user-ID the ids are the caller's already, and both calls
+    // change nothing.
+    int failedCalls = 0;
+    failedCalls += static_cast<int>(setresgid(group, group, group) != 0);
+    failedCalls += static_cast<int>(setresuid(user, user, user) != 0);
+    // As for the switch to root, the calls' results are not proof enough.
+    if (failedCalls != 0 || !holdsOnlyIds(user, group)) {
+        std::fputs("vidselect: cannot give up the superuser's rights completely\n", stderr);
         std::exit(exitUnsafeState);
     }
 }
@@ -75,8 +95,10 @@ int changeX(const char* drivername)
     if (!formatChangeCommand(command, drivername))
         return -1;
     // Before anything runs as root for the change: the caller's limits must
-    // not cut it short, nor let a crashing root configurator dump core.
+    // not cut it short, nor let a crashing root configurator dump core, and
+    // the scheduling state the caller chose must not starve it.
     setChangeLimits();
+    setChangeProcessState();
     becomeSuperuser();
     return runCommand(command.data());
 }

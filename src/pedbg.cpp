@@ -99,6 +99,11 @@ int main(int argc, char* argv[])
         }
     }
 
+    // Without a change nothing needs root. Installed set-user-ID, we would
+    // otherwise hand the shell root's effective id and rely on it to drop it.
+    if (!request.change)
+        becomeCaller();
+
     // Always change first, then query, then list, whatever the order asked,
     // so a query in the same run already shows the new default. A failure
     // does not stop the operations after it.

@@ -12,9 +12,12 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <span>
+#include <sys/personality.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 // POSIX leaves this declaration to the program; glibc makes it too, but only
@@ -88,8 +91,9 @@ static void resetSignals()
         failToReset("unblock signals");
 }
 
-// Files the root configurator creates must not be writable by group or
-// others because the caller chose a loose umask; a stricter one is kept.
+// Files the configurator creates must not be writable by group or others
+// because the caller chose a loose umask. A stricter one is kept until a
+// change, which sets its own (setChangeProcessState).
 static void tightenUmask()
 {
     const mode_t callerMask = umask(022);
@@ -164,20 +168,57 @@ struct LimitSetting {
 
 // The limits a root change runs under, whatever the caller's were. A caller
 // could otherwise stop a root change half-way through its writes by running
-// it out of time, memory, stack or descriptors, or have a crashing root
-// configurator leave its memory on disk as often as it likes. The values are
-// those the kernel gives the first process, from which a system's defaults
-// start (an 8 MiB stack, 1024 open files of at most 4096), but that core
-// dumps are off for good: hard limit 0 as well.
+// it out of time, memory, stack, descriptors, processes, locks or signals,
+// have a crashing root configurator leave its memory on disk as often as it
+// likes, or starve a change that holds the configurator's lock. The values
+// are those the kernel gives the first process, from which a system's
+// defaults start (an 8 MiB stack, 1024 open files of at most 4096, 8 MiB of
+// locked memory, 800 KiB of message queues, no nice or real-time priority
+// above the ordinary), but that core dumps are off for good: hard limit 0
+// as well.
+//
+// The kernel sizes two limits at boot instead, processes and pending
+// signals, to half the number of threads the machine's memory allows; no
+// fixed number matches that. Both are counted over every process of the
+// real user, which for the change is root, so any fixed number could be
+// used up by root's other work and fail the change for no fault of its
+// own. No limit is what root may take in any case: the kernel still bounds
+// both by its thread maximum and its memory.
 constexpr rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
+constexpr rlimit kernelMemoryLockLimit = {rlim_t{8} << 20U, rlim_t{8} << 20U};
+constexpr rlimit kernelMessageQueueLimit = {819200, 819200};
 constexpr std::array changeLimits = {
     LimitSetting{RLIMIT_CORE, {0, 0}, "turn off core dumps"},
     LimitSetting{RLIMIT_CPU, unlimited, "raise the CPU time limit"},
-    LimitSetting{RLIMIT_AS, unlimited, "raise the address-space limit"},
+    LimitSetting{RLIMIT_FSIZE, unlimited, "raise the file-size limit"},
     LimitSetting{RLIMIT_DATA, unlimited, "raise the data limit"},
     LimitSetting{RLIMIT_STACK, {rlim_t{8} << 20U, RLIM_INFINITY}, "set the stack limit"},
+    LimitSetting{RLIMIT_RSS, unlimited, "raise the resident-memory limit"},
+    LimitSetting{RLIMIT_NPROC, unlimited, "raise the process limit"},
     LimitSetting{RLIMIT_NOFILE, {1024, 4096}, "set the open-file limit"},
+    LimitSetting{RLIMIT_MEMLOCK, kernelMemoryLockLimit, "set the locked-memory limit"},
+    LimitSetting{RLIMIT_AS, unlimited, "raise the address-space limit"},
+    LimitSetting{RLIMIT_LOCKS, unlimited, "raise the file-lock limit"},
+    LimitSetting{RLIMIT_SIGPENDING, unlimited, "raise the pending-signal limit"},
+    LimitSetting{RLIMIT_MSGQUEUE, kernelMessageQueueLimit, "set the message-queue limit"},
+    LimitSetting{RLIMIT_NICE, {0, 0}, "set the nice limit"},
+    LimitSetting{RLIMIT_RTPRIO, {0, 0}, "set the real-time priority limit"},
+    LimitSetting{RLIMIT_RTTIME, unlimited, "raise the real-time CPU time limit"},
 };
+
+// Every limit the kernel has, each once: a limit left out of the table is
+// one the caller still chooses.
+constexpr bool coversEveryLimitOnce()
+{
+    std::array<int, RLIM_NLIMITS> times{};
+    for (const LimitSetting& setting : changeLimits) {
+        if (setting.resource < 0 || setting.resource >= RLIM_NLIMITS)
+            return false;
+        ++times.at(static_cast<std::size_t>(setting.resource));
+    }
+    return std::ranges::all_of(times, [](int count) { return count == 1; });
+}
+static_assert(changeLimits.size() == RLIM_NLIMITS && coversEveryLimitOnce());
 
 } // namespace
 
@@ -185,4 +226,50 @@ void setChangeLimits()
 {
     for (const LimitSetting& setting : changeLimits)
         setLimit(setting.resource, setting.limit, setting.what);
+}
+
+// A caller's score of 1000 makes the change the first process the kernel
+// kills when memory runs short, half-way through its writes.
+static void resetOutOfMemoryScore()
+{
+    const int fd = open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
+    const bool written = fd != -1 && write(fd, "0", 1) == 1;
+    const int error = errno;
+    if (fd != -1)
+        close(fd);
+    if (!written) {
+        errno = error;
+        failToReset("reset the out-of-memory score");
+    }
+}
+
+// Besides its limits, the caller hands a root change a scheduling state it
+// chose: nice 19 and the idle policies to starve it while it holds the
+// configurator's lock, so that every other change waits; fewer CPUs to the
+// same end; an out-of-memory score that makes it the first process killed
+// half-way; a personality under which uname lies to it; and a umask that
+// decides the modes of root's files. A change starts from the state a
+// system service gets instead.
+void setChangeProcessState()
+{
+    umask(022);
+    if (sched_param ordinary = {}; sched_setscheduler(0, SCHED_OTHER, &ordinary) != 0)
+        failToReset("set the ordinary scheduling policy");
+    if (setpriority(PRIO_PROCESS, 0, 0) != 0)
+        failToReset("set the scheduling priority");
+    // Class none: the I/O priority follows the CPU one, as for any process
+    // nobody gave another. A kernel without the call has none to reset.
+    constexpr int ioPriorityOfProcess = 1;
+    constexpr long ioPriorityNone = 0;
+    if (syscall(SYS_ioprio_set, ioPriorityOfProcess, 0, ioPriorityNone) != 0 && errno != ENOSYS)
+        failToReset("set the default I/O priority");
+    if (personality(PER_LINUX) == -1)
+        failToReset("set the Linux personality");
+    // Every CPU there is: the kernel keeps those that are online and that
+    // the machine's own configuration lets this process use.
+    cpu_set_t everyProcessor;
+    std::memset(&everyProcessor, 0xff, sizeof everyProcessor);
+    if (sched_setaffinity(0, sizeof everyProcessor, &everyProcessor) != 0)
+        failToReset("allow every CPU");
+    resetOutOfMemoryScore();
 }

@@ -9,11 +9,19 @@
 // that cannot be done.
 void resetProcessState();
 
-// Sets the resource limits a change runs under from a fixed table: no core
-// dumps, no limit on CPU time, address space and data, an 8 MiB stack and
-// 1024 open files, each soft limit as close to these as the hard limits
-// allow where they may not be raised. Ends the process when that cannot be
-// done. A query or listing alone keeps the caller's limits (but for the
-// file-size limit resetProcessState lifts for every run), as it keeps the
-// caller's identity.
+// Sets the resource limits a change runs under from a fixed table that
+// covers every limit the kernel has: the kernel's own defaults for the
+// first process, no core dumps, and no limit on processes and pending
+// signals; each soft limit as close to these as the hard limits allow where
+// they may not be raised. Ends the process when that cannot be done. A
+// query or listing alone keeps the caller's limits (but for the file-size
+// limit resetProcessState lifts for every run), as it keeps the caller's
+// identity.
 void setChangeLimits();
+
+// Sets the rest of the state a change runs in: umask 022, the ordinary
+// scheduling policy at nice 0, the default I/O priority, the plain Linux
+// personality, an out-of-memory score of 0 and every CPU online. Ends the
+// process when that cannot be done. A query or listing alone keeps the
+// caller's.
+void setChangeProcessState();

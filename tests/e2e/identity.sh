@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # Who the configurator runs as. A change runs wholly as the superuser, and
-# so does everything after it in the same run; without a change, nothing
-# raises the caller's ids. Installed without set-user-ID, the change runs
+# so does everything after it in the same run; without a change, the
+# configurator runs wholly as the caller. Installed without set-user-ID, the change runs
 # as the caller.
 # shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
@@ -35,6 +35,23 @@ status=$?
 expect_status "a switch to root that stops half-way: status" 1
 expect_stderr "a switch to root that stops half-way: said once" $'vidselect: cannot become the superuser completely\n'
 expect_runs "a switch to root that stops half-way: nothing runs"
+
+# Dash gives up an effective id that differs from the real one, and so
+# would hide a listing or query that still holds root's; not every shell
+# does. With one that keeps it at /bin/sh (the sandbox's /usr is its own),
+# the tool must have given root up itself.
+readonly all_caller="1500 1500 1500 1500 1500 1500"
+rm /usr/bin/sh
+install -m 0755 "$helpers/privileged_shell" /usr/bin/sh
+run tavik -q -l
+expect_recorded "a shell that keeps root's effective id: the query alone runs wholly as the caller" \
+    q ids "$all_caller"
+expect_recorded "and so does the listing alone" l ids "$all_caller"
+expect_status "a listing and query alone succeed as the caller" 0
+run tavik -m vesa -q
+expect_recorded "a shell that keeps root's effective id: the change still runs as root" m ids "$all_root"
+expect_recorded "and so does the query after it" q ids "$all_root"
+ln -sf dash /usr/bin/sh
 
 chmod 0755 "$vidselect"
 run tavik -m vesa -q

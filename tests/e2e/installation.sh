@@ -2,7 +2,8 @@
 # What an install puts on the machine: vidselect set-user-ID root, linked
 # by name against libc and the role library alone, with no run path a
 # caller could plant a library in, its man page and its bash completion. A
-# plain install brings no stand-in.
+# plain install brings no stand-in. Nothing in the build tree has a run
+# path into the caller's directory either.
 # shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
@@ -27,6 +28,32 @@ if readelf -d "$installed_tool" | grep -qE '\((RPATH|RUNPATH)\)'; then
 else
     pass
 fi
+
+# Nor may anything built in the tree, which anyone could copy and make
+# set-user-ID, as the benchmark does with its floor: a run path entry that
+# is empty (the current directory) or relative lets the caller choose the
+# libraries it loads.
+checked=()
+while IFS= read -r -d '' binary; do
+    [[ $(head -c 4 "$binary") == $'\x7fELF' ]] || continue
+    checked+=("${binary#"$build_dir"/}")
+    while IFS= read -r run_path; do
+        if [[ ":$run_path:" == *::* || ":$run_path:" =~ :[^/] ]]; then
+            fail "${binary#"$build_dir"/} has no empty or relative run path entry" "run path: '$run_path'"
+        else
+            pass
+        fi
+    done < <(readelf -d "$binary" | sed -n 's/.*(\(RPATH\|RUNPATH\)).*\[\(.*\)\]$/\2/p')
+done < <(find "$build_dir"/{src,standins,bench,tests} -name CMakeFiles -prune -o \
+    -type f \( -perm -u+x -o -name '*.so*' \) -print0)
+for built in src/vidselect standins/dispconfig/dispconfig standins/libvorn/libvorn.so \
+    tests/e2e/leaky/libvorn.so bench/gate_floor; do
+    if [[ " ${checked[*]} " == *" $built "* ]]; then
+        pass
+    else
+        fail "the build tree's run paths are checked on $built" "checked: ${checked[*]}"
+    fi
+done
 
 if [[ -f /usr/local/share/man/man1/vidselect.1 ]]; then pass; else fail "the man page is installed"; fi
 

@@ -226,9 +226,10 @@ expect_runs() {
 }
 
 # recorded OP KEY: what the configurator recorded under KEY on operation
-# OP (all lines of it for env); fails when OP did not run.
+# OP (all lines of it for env); fails when OP did not run. A key is a whole
+# word: cpu is not cpus.
 recorded() {
-    [[ -f $record/$1 ]] && sed -n "s/^$2 \{0,1\}//p" "$record/$1"
+    [[ -f $record/$1 ]] && sed -n "s/^$2\( \|\$\)//p" "$record/$1"
 }
 
 # expect_recorded DESCRIPTION OP KEY VALUE

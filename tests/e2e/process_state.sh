@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # The configurator runs as root for the caller, so it starts from a fixed,
 # clean state, whatever the caller's environment, umask, descriptors,
-# signals and limits.
+# signals, limits and scheduling.
 # shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
@@ -47,9 +47,15 @@ forget_runs
 sandbox_as tavik env -i POSIXLY_CORRECT=1 "$vidselect" stray -l >"$out" 2>"$err"
 expect_runs "the caller's POSIXLY_CORRECT does not change parsing" l
 
-for mask in 000:0022 002:0022 077:0077 027:0027; do
-    run_after tavik "umask ${mask%:*}" -m vesa
-    expect_recorded "umask ${mask%:*} becomes ${mask#*:}" m umask "${mask#*:}"
+# Root's files get the modes root chooses; a query alone runs as the
+# caller, who may only be made stricter.
+for mask in 000 002 077 027; do
+    run_after tavik "umask $mask" -m vesa
+    expect_recorded "umask $mask becomes exactly 022 for the change" m umask 0022
+done
+for mask in 000:0022 077:0077; do
+    run_after tavik "umask ${mask%:*}" -q
+    expect_recorded "umask ${mask%:*} becomes ${mask#*:} for a query alone" q umask "${mask#*:}"
 done
 
 run_after tavik "exec 3</dev/null 7>$sandbox_scratch/leak 200<$vidselect" -m vesa -l
@@ -148,13 +154,96 @@ if lowered -v; then
     expect_recorded "and address-space limit" q as $((262144 * 1024))
 fi
 
-# What the access gate's own code leaves behind is cleaned up too.
+# A caller that would starve a root change holding the configurator's
+# lock, so that every other change waits, or mislead it: the lowest CPU
+# and I/O priorities, one CPU, first in line for the out-of-memory killer,
+# a personality under which uname lies, and low limits on what a change
+# may lock, queue, fork and signal. The change starts from the state a
+# system service gets; a query alone runs as the caller, in the caller's.
+online_cpus=$(cat /sys/devices/system/cpu/online)
+hostile_launch=(nice -n 19 chrt --idle 0 ionice -c 3)
+if (($(getconf _NPROCESSORS_ONLN) >= 2)); then
+    hostile_launch+=(taskset -c 0)
+    caller_cpus=0
+else
+    echo "left out: one CPU for the caller, on a machine with only one"
+    caller_cpus=$online_cpus
+fi
+if [[ -n $emulator ]]; then
+    echo "left out: the personality, which qemu-user keeps to itself"
+else
+    hostile_launch+=(setarch linux32 --uname-2.6)
+fi
+hostile_limits="ulimit -S -l 0 -S -i 0 -S -q 0 -S -u 64 -S -x 0 -S -m 1024 -S -R 1000"
+run_hostile() { # ARG...
+    forget_runs
+    sandbox_as tavik bash -c "umask 077; echo 1000 >/proc/self/oom_score_adj; $hostile_limits; exec \"\$@\"" \
+        bash "${hostile_launch[@]}" "$vidselect" "$@" >"$out" 2>"$err"
+    status=$?
+}
+
+run_hostile -m vesa
+expect_status "a hostile scheduling state stops no change" 0
+expect_stderr "and draws no complaint" ""
+expect_recorded "the change runs at nice 0" m niceness 0
+expect_recorded "under the ordinary scheduling policy" m policy other
+ioprio_class=$(recorded m ioprio | cut -d' ' -f1)
+if [[ $ioprio_class == none ]]; then pass; else fail "with the default I/O priority" "ioprio class: '$ioprio_class'"; fi
+if [[ -z $emulator ]]; then
+    expect_recorded "with the plain Linux personality" m personality 0x0
+fi
+expect_recorded "with an out-of-memory score of 0" m oom_score_adj 0
+# The machine itself may keep this test to fewer CPUs than it has online;
+# the tool cannot be asked for more.
+if [[ $(sed -n 's/^Cpus_allowed_list:\t//p' /proc/self/status) == "$online_cpus" ]]; then
+    expect_recorded "on every CPU online" m cpus "$online_cpus"
+else
+    echo "left out: every CPU online, which this test may not use itself"
+fi
+expect_recorded "the change may lock the kernel's default of 8 MiB" m memlock "$(allowed -l 1024 8388608)"
+expect_recorded "and queue the kernel's default of 800 KiB of messages" m msgqueue "$(allowed -q 1 819200)"
+expect_recorded "and has no pending-signal limit" m sigpending "$(allowed -i 1 unlimited)"
+expect_recorded "nor a process limit" m nproc "$(allowed -u 1 unlimited)"
+expect_recorded "nor a file-lock limit" m locks "$(allowed -x 1 unlimited)"
+expect_recorded "nor a resident-memory limit" m rss "$(allowed -m 1024 unlimited)"
+expect_recorded "nor a real-time CPU time limit" m rttime "$(allowed -R 1 unlimited)"
+expect_recorded "nor a nice value above the ordinary" m nice 0
+expect_recorded "nor a real-time priority" m rtprio 0
+
+run_hostile -q
+expect_status "a query alone runs in a hostile scheduling state" 0
+expect_recorded "a query alone keeps the caller's umask" q umask 0077
+expect_recorded "and nice value" q niceness 19
+expect_recorded "and scheduling policy" q policy idle
+ioprio_class=$(recorded q ioprio | cut -d' ' -f1)
+if [[ $ioprio_class == idle ]]; then pass; else fail "and I/O priority" "ioprio class: '$ioprio_class'"; fi
+if [[ -z $emulator ]]; then
+    expect_recorded "and personality" q personality 0x20008
+fi
+expect_recorded "and out-of-memory score" q oom_score_adj 1000
+expect_recorded "and CPUs" q cpus "$caller_cpus"
+expect_recorded "and locked-memory limit" q memlock 0
+expect_recorded "and process limit" q nproc 64
+
+# The access gate runs code that is not ours as root, the role library and
+# the name service behind getpwuid: the caller's descriptors and
+# environment must not reach it. What it leaves behind is cleaned up too.
 install -m 0755 "$helpers/leaky/libvorn.so" /usr/local/lib/libvorn.so
 ldconfig
 forget_runs
-sandbox_as tavik env -i TERM=vt100 "$vidselect" -m vesa -q >"$out" 2>"$err"
+rm -f "$record/role-library"
+sandbox_as tavik env -i TERM=vt100 BASH_ENV=/tmp/rc IFS=x PATH=/tmp/evil /bin/bash -c \
+    "exec 3</dev/null 7>$sandbox_scratch/leak 200<$vidselect; exec \"\$0\" \"\$@\"" \
+    "$vidselect" -m vesa -q >"$out" 2>"$err"
 status=$?
 expect_status "a misbehaving role library still lets the service account in" 0
+expect_recorded "no descriptor of the caller's reaches the role library" role-library fds "0 1 2"
+role_library_environment=$(recorded role-library env)
+if [[ $role_library_environment == "$safe_path"$'\nTERM=vt100' ]]; then
+    pass
+else
+    fail "nor any environment entry the tool does not keep" "env of the role library:" "$role_library_environment"
+fi
 for operation in m q; do
     expect_recorded "no descriptor the role library left open reaches $operation" $operation fds "0 1 2"
     expect_recorded "no signal the role library ignored stays ignored for $operation" \

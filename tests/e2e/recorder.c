@@ -10,10 +10,16 @@
  *   fds     open descriptors
  *   ignored signals whose disposition is SIG_IGN
  *   blocked signals in the signal mask
- *   fsize   the soft file-size limit, or "unlimited"
- *   cpu, as, data, stack, nofile, core
- *           the soft limits on CPU time, address space, data, stack, open
- *           files and core dumps, the same way
+ *   niceness     the nice value
+ *   policy       the scheduling policy: other, batch, idle, fifo, rr or
+ *                deadline, then "reset-on-fork" if that flag is set
+ *   ioprio       the I/O priority class (none, rt, be or idle) and level
+ *   personality  in hex
+ *   oom_score_adj
+ *   cpus         the CPUs it may run on, as a list like 0-3,6
+ *   cpu, fsize, data, stack, core, rss, nproc, nofile, memlock, as,
+ *   locks, sigpending, msgqueue, nice, rtprio, rttime
+ *           each soft resource limit, a number or "unlimited"
  *   cwd     the working directory
  *   env     one line per environment entry, in order
  *
@@ -26,14 +32,18 @@
  */
 #define _GNU_SOURCE
 #include <dirent.h>
+#include <errno.h>
+#include <sched.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/personality.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -73,8 +83,12 @@ static const struct {
     const char *key;
     int resource;
 } limitKeys[] = {
-    {"fsize", RLIMIT_FSIZE}, {"cpu", RLIMIT_CPU},       {"as", RLIMIT_AS},     {"data", RLIMIT_DATA},
-    {"stack", RLIMIT_STACK}, {"nofile", RLIMIT_NOFILE}, {"core", RLIMIT_CORE},
+    {"cpu", RLIMIT_CPU},           {"fsize", RLIMIT_FSIZE},     {"data", RLIMIT_DATA},
+    {"stack", RLIMIT_STACK},       {"core", RLIMIT_CORE},       {"rss", RLIMIT_RSS},
+    {"nproc", RLIMIT_NPROC},       {"nofile", RLIMIT_NOFILE},   {"memlock", RLIMIT_MEMLOCK},
+    {"as", RLIMIT_AS},             {"locks", RLIMIT_LOCKS},     {"sigpending", RLIMIT_SIGPENDING},
+    {"msgqueue", RLIMIT_MSGQUEUE}, {"nice", RLIMIT_NICE},       {"rtprio", RLIMIT_RTPRIO},
+    {"rttime", RLIMIT_RTTIME},
 };
 #define LIMIT_COUNT (sizeof limitKeys / sizeof limitKeys[0])
 
@@ -96,9 +110,66 @@ static void listSignals(char *ignored, char *blocked, size_t size)
     }
 }
 
+static const char *policyName(int policy)
+{
+    switch (policy & ~SCHED_RESET_ON_FORK) {
+    case SCHED_OTHER:
+        return "other";
+    case SCHED_BATCH:
+        return "batch";
+    case SCHED_IDLE:
+        return "idle";
+    case SCHED_FIFO:
+        return "fifo";
+    case SCHED_RR:
+        return "rr";
+    case 6:
+        return "deadline";
+    }
+    return "unknown";
+}
+
+/* The scheduling state, one "key value" line each. */
+static void describeScheduling(char *out, size_t size)
+{
+    static const char *const ioClasses[] = {"none", "rt", "be", "idle"};
+    errno = 0;
+    int niceness = getpriority(PRIO_PROCESS, 0);
+    int policy = sched_getscheduler(0);
+    long ioPriority = syscall(SYS_ioprio_get, 1, 0);
+    int ioClass = ioPriority < 0 ? -1 : (int)(ioPriority >> 13);
+    int persona = personality(0xffffffff);
+    char oomScore[16] = "(unknown)";
+    FILE *oom = fopen("/proc/self/oom_score_adj", "re");
+    if (oom) {
+        if (fscanf(oom, "%15s", oomScore) != 1)
+            strcpy(oomScore, "(unknown)");
+        fclose(oom);
+    }
+    char cpus[1024] = "";
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (!CPU_ISSET(cpu, &allowed) || (cpu > 0 && CPU_ISSET(cpu - 1, &allowed)))
+                continue;
+            int last = cpu;
+            while (last + 1 < CPU_SETSIZE && CPU_ISSET(last + 1, &allowed))
+                ++last;
+            size_t used = strlen(cpus);
+            if (last == cpu)
+                snprintf(cpus + used, sizeof cpus - used, "%s%d", used ? "," : "", cpu);
+            else
+                snprintf(cpus + used, sizeof cpus - used, "%s%d-%d", used ? "," : "", cpu, last);
+        }
+    snprintf(out, size, "niceness %d\npolicy %s%s\nioprio %s %ld\npersonality 0x%x\noom_score_adj %s\ncpus %s\n",
+             niceness, policyName(policy), (policy & SCHED_RESET_ON_FORK) ? " reset-on-fork" : "",
+             ioClass >= 0 && ioClass < 4 ? ioClasses[ioClass] : "(unknown)", ioPriority < 0 ? -1 : ioPriority & 7,
+             (unsigned)persona, oomScore, cpus);
+}
+
 int main(int argc, char *argv[])
 {
-    char descriptors[8192], ignored[512], blocked[512];
+    char descriptors[8192], ignored[512], blocked[512], scheduling[2048];
     const char *operation = "none";
     for (int i = 1; i + 1 < argc; ++i)
         if (strcmp(argv[i], "-o") == 0)
@@ -108,6 +179,7 @@ int main(int argc, char *argv[])
      * descriptor does not show among the inherited ones. */
     listDescriptors(descriptors, sizeof descriptors);
     listSignals(ignored, blocked, sizeof ignored);
+    describeScheduling(scheduling, sizeof scheduling);
     mode_t mask = umask(0);
     umask(mask);
     uid_t ruid, euid, suid;
@@ -137,8 +209,8 @@ int main(int argc, char *argv[])
             (unsigned)rgid, (unsigned)egid, (unsigned)sgid);
     for (int i = 0; i < groupCount; ++i)
         fprintf(record, " %u", (unsigned)groups[i]);
-    fprintf(record, "\numask %04o\nfds %s\nignored %s\nblocked %s\n", (unsigned)mask, descriptors, ignored,
-            blocked);
+    fprintf(record, "\numask %04o\nfds %s\nignored %s\nblocked %s\n%s", (unsigned)mask, descriptors, ignored,
+            blocked, scheduling);
     for (size_t i = 0; i < LIMIT_COUNT; ++i) {
         if (limits[i].rlim_cur == RLIM_INFINITY)
             fprintf(record, "%s unlimited\n", limitKeys[i].key);

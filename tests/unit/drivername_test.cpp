@@ -24,6 +24,16 @@ TEST(DriverName, AcceptsPlainNamesUpToTheLimit)
     EXPECT_EQ(checkDriverName(std::string(31, 'a')), DriverNameProblem::none);
 }
 
+// Each allowed range reaches to its ends and not a character past them.
+TEST(DriverName, AcceptsEachRangeToItsEndsAndNotPast)
+{
+    for (const char character : {'A', 'Z', 'a', 'z', '0', '9', '.', '_', '-'})
+        EXPECT_EQ(checkDriverName(std::string("vesa") + character), DriverNameProblem::none) << character;
+    for (const char character : {'@', '[', '`', '{', '/', ':', ',', '^'})
+        EXPECT_EQ(checkDriverName(std::string("vesa") + character), DriverNameProblem::forbiddenCharacter)
+            << character;
+}
+
 TEST(DriverName, RefusesOverlongNamesBeforeLookingAtCharacters)
 {
     EXPECT_EQ(checkDriverName(std::string(32, 'a')), DriverNameProblem::tooLong);

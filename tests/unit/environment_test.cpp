@@ -68,6 +68,23 @@ TEST(CleanEnvironment, KeepsOnlyTheFirstEntryOfAName)
               (std::vector<std::string>{"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LANG=C"}));
 }
 
+// The filter reads an entry no further than one byte past the longest kept
+// entry could reach: the longest kept name with a value at the cap. Cut any
+// shorter, a value a byte or two over the cap, or one whose last byte is
+// refused, would look harmless and be kept whole.
+TEST(CleanEnvironment, ReadsTheLongestKeptNameFarEnoughToRefuseIt)
+{
+    const std::string name = "LC_IDENTIFICATION=";
+    const std::string shorter(maxKeptValueLength - 1, 'x');
+    const std::vector<std::string> pathOnly = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+    EXPECT_EQ(cleaned({name + longestValue}),
+              (std::vector<std::string>{"PATH=/usr/sbin:/usr/bin:/sbin:/bin", name + longestValue}));
+    EXPECT_EQ(cleaned({name + longestValue + "x"}), pathOnly);
+    EXPECT_EQ(cleaned({name + longestValue + "xx"}), pathOnly);
+    EXPECT_EQ(cleaned({name + shorter + "/"}), pathOnly);
+    EXPECT_EQ(cleaned({name + shorter + "%"}), pathOnly);
+}
+
 // Whatever the caller piles up, the result fits the fixed array: made-up
 // locale names and repeats of real ones are all dropped.
 TEST(CleanEnvironment, KeepsAtMostOneEntryOfEachKeptName)
