@@ -252,6 +252,12 @@ static void resetOutOfMemoryScore()
 // system service gets instead.
 void setChangeProcessState()
 {
+    // Not installed set-user-ID, the change runs as the caller, in the state
+    // the caller may choose anyway; lowering nice or the out-of-memory score
+    // back would need root, and failing for it would stop a change that
+    // crosses no privilege boundary.
+    if (geteuid() != 0)
+        return;
     umask(022);
     if (sched_param ordinary = {}; sched_setscheduler(0, SCHED_OTHER, &ordinary) != 0)
         failToReset("set the ordinary scheduling policy");

@@ -59,5 +59,8 @@ expect_status "not set-user-ID: the change still runs" 0
 expect_stderr "not set-user-ID: the failed raise is quiet" ""
 expect_recorded "not set-user-ID: the change runs as the caller" m ids "1500 1500 1500 1500 1500 1500"
 expect_recorded "not set-user-ID: so does the query" q ids "1500 1500 1500 1500 1500 1500"
+run_after tavik "renice -n 19 -p \$\$ >/dev/null; echo 1000 >/proc/self/oom_score_adj" -m vesa
+expect_status "not set-user-ID: a caller's own nice and out-of-memory score stop no change" 0
+expect_recorded "not set-user-ID: and are the caller's to keep" m niceness 19
 
 finish
