@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -20,6 +21,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,17 +32,27 @@ static constexpr int exitUsage = 2;
 static constexpr char moduleDirectory[] = DISPCONFIG_MODULE_DIR;
 static constexpr char configDirectory[] = DISPCONFIG_CONFIG_DIR;
 static constexpr char snippetPath[] = DISPCONFIG_CONFIG_DIR "/20-dispconfig.conf";
+// Past the directory and its '/': written through the directory's own
+// descriptor, once that is checked.
+static constexpr const char* snippetName = &snippetPath[sizeof configDirectory];
 // Not in the configuration directory, which anyone may open and lock.
 static constexpr char lockPath[] = DISPCONFIG_LOCK_FILE;
 // In the same directory, so the rename that puts it in place is atomic; its
 // name does not end in ".conf", so the X server never reads it half-written.
 static constexpr char tempSnippetTemplate[] = DISPCONFIG_CONFIG_DIR "/.20-dispconfig.conf.XXXXXX";
-// The sweep for stale temporary files goes by the template's own file name
-// (past the directory and its '/'), of which mkostemp makes the last six
-// characters unique.
+// Named, and swept when stale, by the template's own file name (past the
+// directory and its '/'), of which the last six characters are made unique.
 static constexpr std::string_view tempSnippetName =
     std::string_view(tempSnippetTemplate).substr(sizeof configDirectory);
-static constexpr std::string_view tempSnippetPrefix = tempSnippetName.substr(0, tempSnippetName.size() - 6);
+static constexpr std::size_t tempSnippetUniqueLength = 6;
+static constexpr std::string_view tempSnippetPrefix =
+    tempSnippetName.substr(0, tempSnippetName.size() - tempSnippetUniqueLength);
+
+// A change takes milliseconds; a lock held for longer than this is held by
+// something that is not about to let go, and waiting on would hang the
+// caller.
+static constexpr time_t lockWaitSeconds = 3;
+static constexpr long lockPollNanoseconds = 10L * 1000 * 1000;
 
 static constexpr std::size_t maxListedDrivers = 256;
 // Far more than any snippet of ours; anything bigger is not worth reading.
@@ -219,17 +231,48 @@ static bool isSupportedDriver(std::string_view driver)
     return supported;
 }
 
-// The following steps give the error number on failure, 0 on success.
-
-static int ensureConfigDirectory()
+// Gives the configuration directory's descriptor, or -1 after saying why.
+// Root writes its snippet there, and the X server reads what is there as
+// root: a directory another account may write to, or one reached through a
+// symbolic link, is refused. It is checked through the descriptor used
+// after, so nothing can be put in its place in between.
+static int openConfigDirectory()
 {
-    if (mkdir(configDirectory, 0755) == 0) {
-        // The umask may have narrowed the mode; the configuration is meant
-        // to be readable by all, as the rest of the X server's is.
-        return chmod(configDirectory, 0755) == 0 ? 0 : errno;
+    // Made with its final mode at once: made under the caller's umask and
+    // widened after, a kill in between, which no signal mask holds off,
+    // would leave it unreadable to the X server and to every query for good.
+    const mode_t callerUmask = umask(0);
+    const int made = mkdir(configDirectory, 0755);
+    const int mkdirError = errno;
+    umask(callerUmask);
+    if (made != 0 && mkdirError != EEXIST) {
+        reportError("cannot write", snippetPath, mkdirError);
+        return -1;
     }
-    return errno == EEXIST ? 0 : errno;
+    // A symbolic link fails as something else than a directory does, or
+    // as a loop, depending on the kernel.
+    const int fd = open(configDirectory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno != ENOTDIR && errno != ELOOP) {
+        reportError("cannot write", snippetPath, errno);
+        return -1;
+    }
+    struct stat status {};
+    if (fd >= 0 && fstat(fd, &status) != 0) {
+        reportError("cannot write", snippetPath, errno);
+        close(fd);
+        return -1;
+    }
+    if (fd < 0 || status.st_uid != 0 || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        std::fprintf(stderr, "dispconfig: %s is not a directory only root may write to\n", configDirectory);
+        if (fd >= 0) {
+            close(fd);
+        }
+        return -1;
+    }
+    return fd;
 }
+
+// The following steps give the error number on failure, 0 on success.
 
 static int writeFully(int fd, std::span<const char> data)
 {
@@ -304,7 +347,8 @@ static int removeStaleTempSnippets(int configDirectoryFd)
         if (!name.starts_with(tempSnippetPrefix) || name.size() != tempSnippetName.size()) {
             continue;
         }
-        // Only what mkostemp makes: anything else is not ours to remove.
+        // Only what createTempSnippet makes: anything else is not ours to
+        // remove.
         struct stat status;
         if (fstatat(configDirectoryFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)
             && unlinkat(configDirectoryFd, entry->d_name, 0) != 0 && errno != ENOENT) {
@@ -316,65 +360,102 @@ static int removeStaleTempSnippets(int configDirectoryFd)
     return error;
 }
 
+// Creates a temporary file as mkostemp does, but in the directory behind
+// the descriptor, the one that was checked, whatever its path leads to now.
+// Gives the descriptor, with the name in tempName, or -1 with errno set.
+static int createTempSnippet(int configDirectoryFd, std::span<char, tempSnippetName.size() + 1> tempName)
+{
+    static constexpr std::string_view characters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static constexpr int maxAttempts = 100;
+    std::memcpy(tempName.data(), tempSnippetPrefix.data(), tempSnippetPrefix.size());
+    tempName.back() = '\0';
+    for (int attempt = 0; attempt < maxAttempts; ++attempt) {
+        unsigned char randomBytes[tempSnippetUniqueLength];
+        if (getrandom(randomBytes, sizeof randomBytes, 0) != static_cast<ssize_t>(sizeof randomBytes)) {
+            return -1;
+        }
+        for (std::size_t index = 0; index < tempSnippetUniqueLength; ++index) {
+            tempName[tempSnippetPrefix.size() + index] = characters[randomBytes[index] % characters.size()];
+        }
+        const int fd = openat(configDirectoryFd, tempName.data(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
 // Replaces the snippet all at once: a crash or a full disk leaves either the
 // old one or the new one, never a mix.
 static int publishSnippet(int configDirectoryFd, std::span<const char> snippet)
 {
-    // Ctrl-C, Ctrl-\ or a hang-up from the caller's terminal, or a kill,
-    // would otherwise stop us between creating the temporary file and
-    // renaming or removing it, and leave it behind. They are held until
-    // then, and still end the change after it. SIGXFSZ stays out: the
-    // write ignores it, and held it would stay pending and kill us after.
+    char tempName[tempSnippetName.size() + 1];
+    const int fd = createTempSnippet(configDirectoryFd, tempName);
+    int error = fd < 0 ? errno : writeAndClose(fd, snippet);
+    if (fd >= 0 && error == 0 && renameat(configDirectoryFd, tempName, configDirectoryFd, snippetName) != 0) {
+        error = errno;
+    }
+    if (fd >= 0 && error != 0) {
+        unlinkat(configDirectoryFd, tempName, 0);
+    }
+    return error;
+}
+
+// Gives whether the snippet was replaced, after saying why not. Ctrl-C,
+// Ctrl-\ or a hang-up from the caller's terminal, or a kill, would otherwise
+// stop us half-way through changing the configuration directory, and leave
+// a temporary file behind. They are held from creating the directory until
+// the snippet is renamed into place or the temporary file removed, and
+// still end the change after it. SIGXFSZ stays out: the write ignores it,
+// and held it would stay pending and kill us after.
+static bool replaceSnippet(std::span<const char> snippet)
+{
     sigset_t held;
     sigfillset(&held);
     sigdelset(&held, SIGXFSZ);
     sigset_t previous;
     if (sigprocmask(SIG_BLOCK, &held, &previous) != 0) {
-        return errno;
+        reportError("cannot write", snippetPath, errno);
+        return false;
     }
-    char tempPath[sizeof tempSnippetTemplate];
-    std::memcpy(tempPath, tempSnippetTemplate, sizeof tempPath);
-    const int fd = mkostemp(tempPath, O_CLOEXEC);
-    int error = fd < 0 ? errno : writeAndClose(fd, snippet);
-    if (fd >= 0 && error == 0 && rename(tempPath, snippetPath) != 0) {
-        error = errno;
+    const int configDirectoryFd = openConfigDirectory();
+    int error = 0;
+    if (configDirectoryFd >= 0) {
+        error = removeStaleTempSnippets(configDirectoryFd);
     }
-    if (fd >= 0 && error != 0) {
-        unlink(tempPath);
+    if (configDirectoryFd >= 0 && error == 0) {
+        error = publishSnippet(configDirectoryFd, snippet);
     }
     if (sigprocmask(SIG_SETMASK, &previous, nullptr) != 0 && error == 0) {
         error = errno;
     }
-    if (error != 0) {
-        return error;
+    if (configDirectoryFd < 0) {
+        return false;
     }
     // Only then does the rename itself survive a power cut.
-    return fsync(configDirectoryFd) == 0 ? 0 : errno;
-}
-
-static int replaceSnippet(std::span<const char> snippet)
-{
-    int error = ensureConfigDirectory();
-    if (error != 0) {
-        return error;
-    }
-    const int configDirectoryFd = open(configDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (configDirectoryFd < 0) {
-        return errno;
-    }
-    error = removeStaleTempSnippets(configDirectoryFd);
-    if (error == 0) {
-        error = publishSnippet(configDirectoryFd, snippet);
+    if (error == 0 && fsync(configDirectoryFd) != 0) {
+        error = errno;
     }
     close(configDirectoryFd);
-    return error;
+    if (error != 0) {
+        reportError("cannot write", snippetPath, error);
+    }
+    return error == 0;
+}
+
+static bool isPast(const timespec& deadline)
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
 }
 
 // Two changes at the same time would otherwise race to the rename; the lock
-// makes the second wait for the first. Anyone who can open a file can lock
-// it, so the lock file must be one only root may open: if it is anything
-// else, another account could stall every change for as long as it liked.
-// Gives the locked descriptor, or -1 after saying why.
+// makes the second wait for the first, for a while. Anyone who can open a
+// file can lock it, so the lock file must be one only root may open: if it
+// is anything else, another account could stall every change for as long as
+// it liked. Gives the locked descriptor, or -1 after saying why.
 static int takeChangeLock()
 {
     const int fd = open(lockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
@@ -393,12 +474,23 @@ static int takeChangeLock()
         close(fd);
         return -1;
     }
-    while (flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
+    // Polled: a blocking wait has no time limit of its own.
+    timespec deadline {};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += lockWaitSeconds;
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
             reportError("cannot lock", lockPath, errno);
             close(fd);
             return -1;
         }
+        if (isPast(deadline)) {
+            std::fputs("dispconfig: another change is in progress; try again later\n", stderr);
+            close(fd);
+            return -1;
+        }
+        const timespec pause = {0, lockPollNanoseconds};
+        nanosleep(&pause, nullptr);
     }
     return fd;
 }
@@ -421,14 +513,30 @@ static int setDefaultDriver(const char* driverArgument)
         reportError("cannot write", snippetPath, EOVERFLOW);
         return exitFailure;
     }
-    const int lockFd = takeChangeLock();
-    if (lockFd < 0) {
+    // A change runs in the caller's process group, so Ctrl-Z, or the
+    // terminal when we read or write it from a job in the background, can
+    // stop us; stopped while holding the lock, we would hold up every later
+    // change until someone let us go on. Those signals are held until the
+    // lock is released, and stop us only after it.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTSTP);
+    sigaddset(&stopSignals, SIGTTIN);
+    sigaddset(&stopSignals, SIGTTOU);
+    sigset_t previous;
+    if (sigprocmask(SIG_BLOCK, &stopSignals, &previous) != 0) {
+        reportError("cannot write", snippetPath, errno);
         return exitFailure;
     }
-    const int error = replaceSnippet({snippet, *length});
-    close(lockFd);
-    if (error != 0) {
-        reportError("cannot write", snippetPath, error);
+    const int lockFd = takeChangeLock();
+    const bool replaced = lockFd >= 0 && replaceSnippet({snippet, *length});
+    if (lockFd >= 0) {
+        close(lockFd);
+    }
+    // Cannot fail with these arguments; if it did, the stop signals would
+    // only stay held until we exit, moments later.
+    static_cast<void>(sigprocmask(SIG_SETMASK, &previous, nullptr));
+    if (!replaced) {
         return exitFailure;
     }
     std::printf("Default graphics driver set to %s.\n", driverArgument);

@@ -9,7 +9,10 @@
  * temporary file is) is held inside that open while SIGNAL goes to its
  * whole process group, as a terminal's Ctrl-C or Ctrl-\ would; then the
  * open goes on. Exits 0 once nothing of that group runs any more (its
- * orphans' zombies may wait a while for init). Watching for
+ * orphans' zombies may wait a while for init); for a stop signal (SIGTSTP,
+ * SIGTTIN, SIGTTOU), once the process that opened the file has stopped or
+ * ended, as others of its group may ignore the signal and wait on it.
+ * Watching for
  * the file to appear instead would come too late: the write it interrupts
  * takes microseconds. Needs root (fanotify permission events). Built with
  * the host's compiler, like the recorder.
@@ -26,6 +29,27 @@
 #include <sys/fanotify.h>
 #include <unistd.h>
 
+/* The state of process PID (a /proc entry's name) and its process group,
+ * or 0 when there is no such process. */
+static char processState(const char *pid, int *processGroup)
+{
+    char path[300], status[512];
+    snprintf(path, sizeof path, "/proc/%s/stat", pid);
+    FILE *file = pid[0] >= '1' && pid[0] <= '9' ? fopen(path, "r") : NULL;
+    if (file == NULL)
+        return 0;
+    const size_t length = fread(status, 1, sizeof status - 1, file);
+    fclose(file);
+    status[length] = '\0';
+    /* pid (command) state ppid pgrp ...; the command may hold anything. */
+    const char *fields = strrchr(status, ')');
+    char state = 0;
+    int parent = 0;
+    if (fields == NULL || sscanf(fields, ") %c %d %d", &state, &parent, processGroup) != 3)
+        return 0;
+    return state;
+}
+
 /* Whether a process of the group is still running, not just a zombie. */
 static int groupRuns(pid_t group)
 {
@@ -34,23 +58,27 @@ static int groupRuns(pid_t group)
         return 0;
     int runs = 0;
     for (struct dirent *entry; !runs && (entry = readdir(processes)) != NULL;) {
-        char path[300], status[512];
-        snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
-        FILE *file = entry->d_name[0] >= '1' && entry->d_name[0] <= '9' ? fopen(path, "r") : NULL;
-        if (file == NULL)
-            continue;
-        const size_t length = fread(status, 1, sizeof status - 1, file);
-        fclose(file);
-        status[length] = '\0';
-        /* pid (command) state ppid pgrp ...; the command may hold anything. */
-        const char *fields = strrchr(status, ')');
-        char state = 0;
-        int parent = 0, processGroup = 0;
-        runs = fields != NULL && sscanf(fields, ") %c %d %d", &state, &parent, &processGroup) == 3 &&
-               processGroup == group && state != 'Z' && state != 'X';
+        int processGroup = 0;
+        const char state = processState(entry->d_name, &processGroup);
+        runs = state != 0 && processGroup == group && state != 'Z' && state != 'X';
     }
     closedir(processes);
     return runs;
+}
+
+/* Whether the process is still running: neither stopped nor ended. */
+static int processRuns(pid_t process)
+{
+    char pid[32];
+    snprintf(pid, sizeof pid, "%d", (int)process);
+    int processGroup = 0;
+    const char state = processState(pid, &processGroup);
+    return state != 0 && strchr("TtZX", state) == NULL;
+}
+
+static int isStopSignal(int signalNumber)
+{
+    return signalNumber == SIGTSTP || signalNumber == SIGTTIN || signalNumber == SIGTTOU;
 }
 
 static int allow(int notify, const struct fanotify_event_metadata *event)
@@ -101,6 +129,7 @@ int main(int argc, char *argv[])
         for (const struct fanotify_event_metadata *event = events; FAN_EVENT_OK(event, left);
              event = FAN_EVENT_NEXT(event, left)) {
             pid_t group = -1;
+            const pid_t opener = event->pid;
             if (hasPrefix(event->fd, prefix)) {
                 group = getpgid(event->pid);
                 if (group <= 0 || kill(-group, signalNumber) != 0) {
@@ -113,7 +142,7 @@ int main(int argc, char *argv[])
                 return 1;
             }
             if (group > 0) {
-                while (groupRuns(group))
+                while (isStopSignal(signalNumber) ? processRuns(opener) : groupRuns(group))
                     usleep(1000);
                 return 0;
             }

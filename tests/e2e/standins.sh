@@ -3,7 +3,9 @@
 # service visit, as the demo shows it, and the configurator's own promises
 # (only supported drivers, a snippet every user can read, a failed or
 # interrupted change leaves the previous one in place and nothing else, no
-# other account can hold up a change).
+# other account can hold up a change, no change waits long for another or
+# stops holding the lock, only a directory root alone may write to is
+# written into).
 # shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
@@ -165,6 +167,107 @@ fi
 run_after tavik "ulimit -s 60" -q
 expect_status "a query under a small stack succeeds" 0
 expect_stdout "a query under a small stack reads the snippet" "Default graphics driver: $old"$'\n'
+
+# A change waits a few seconds for the lock, not for as long as whoever
+# holds it likes: held by a root process, the lock makes the tool's change
+# and root's own give up, say why and change nothing. timeout turns a
+# regression, a wait without end, into a failure.
+readonly busy_text=$'dispconfig: another change is in progress; try again later\n'
+before=$(cat "$snippet")
+coproc lock_holder { exec {held}<"$lock_file" && flock "$held" && echo locked && exec sleep 600; }
+lock_holder_pid=$!
+read -r -t 10 _ <&"${lock_holder[0]}"
+timeout -k 5 20 bash -c 'sandbox_as tavik "$@"' bash "$vidselect" -m modesetting >"$out" 2>"$err"
+status=$?
+expect_status "a change gives up on a lock held too long" 1
+expect_stderr "the configurator says another change is in progress" "$busy_text"
+timeout -k 5 20 "$configurator" -o m -d modesetting >"$out" 2>"$err"
+status=$?
+expect_status "root's own change gives up too" 1
+expect_stderr "and says so too" "$busy_text"
+if [[ $(cat "$snippet") == "$before" ]]; then pass; else fail "a change that gave up leaves the previous snippet"; fi
+expect_only_snippet "a change that gave up leaves nothing else"
+kill "$lock_holder_pid"
+wait "$lock_holder_pid" 2>/dev/null
+run tavik -m modesetting
+expect_status "once the lock is let go, a change goes through" 0
+
+# Stopped from its terminal while it holds the lock (Ctrl-Z, or a read or
+# write of a background job's), a change still finishes and lets the lock
+# go before it stops, and goes on when continued. Each runs in a process
+# group of its own that timeout makes, whose parent, this shell, is in the
+# same session, as a shell's job is: the kernel discards a stop signal sent
+# to an orphaned group, which would prove nothing.
+broken=()
+for signal in TSTP TTIN TTOU; do
+    coproc interrupt {
+        timeout 10 "$interrupter" "$sandbox_x_config_dir" .20-dispconfig.conf. "$(kill -l "$signal")" \
+            2>"$sandbox_scratch/interrupter-errors"
+    }
+    interrupter_pid=$!
+    read -r -t 10 _ <&"${interrupt[0]}"
+    timeout -k 5 20 bash -c 'sandbox_as tavik "$@"' bash "$vidselect" -m fbdev >"$out" 2>"$err" &
+    stopped_change=$!
+    wait "$interrupter_pid"
+    interrupted=$?
+    # Stopped now, the first change must no longer hold the lock.
+    timeout -k 5 20 bash -c 'sandbox_as tavik "$@"' bash "$vidselect" -m vesa \
+        >"$sandbox_scratch/next-stdout" 2>"$sandbox_scratch/next-stderr"
+    next_status=$?
+    kill -CONT -- "-$stopped_change"
+    wait "$stopped_change"
+    status=$?
+    if ((interrupted != 0)); then
+        broken+=("SIG$signal: not caught (status $interrupted)" "$(cat "$sandbox_scratch/interrupter-errors")")
+    elif ((next_status != 0)); then
+        broken+=("SIG$signal: the next change failed (status $next_status)" "$(shown "$sandbox_scratch/next-stderr")")
+    elif ((status != 0)); then
+        broken+=("SIG$signal: the stopped change did not finish (status $status)" "$(shown "$err")")
+    fi
+done
+if ((${#broken[@]} == 0)); then pass; else
+    fail "a change stopped while it holds the lock lets it go, then finishes" "${broken[@]}"
+fi
+expect_only_snippet "stopped changes leave nothing else"
+
+# A configuration directory another account may write to, or one reached
+# through a symbolic link, is not one root writes the X server's
+# configuration into.
+before=$(cat "$snippet")
+for setup in "chown tavik" "chmod 0775" "chmod 1777" "ln -s"; do
+    if [[ $setup == "ln -s" ]]; then
+        mv "$sandbox_x_config_dir" "$sandbox_x_config_dir.real"
+        ln -s "${sandbox_x_config_dir##*/}.real" "$sandbox_x_config_dir"
+    else
+        $setup "$sandbox_x_config_dir"
+    fi
+    run tavik -m fbdev
+    expect_status "a change refuses the directory after $setup" 1
+    expect_stderr "the configurator says which directory it refused after $setup" \
+        "dispconfig: $sandbox_x_config_dir is not a directory only root may write to"$'\n'
+    if [[ $(cat "$snippet") == "$before" ]]; then pass; else fail "a refused directory is left as it was after $setup"; fi
+    expect_only_snippet "nothing is written into a refused directory after $setup"
+    if [[ $setup == "ln -s" ]]; then
+        rm "$sandbox_x_config_dir"
+        mv "$sandbox_x_config_dir.real" "$sandbox_x_config_dir"
+    else
+        chown root "$sandbox_x_config_dir"
+        chmod 0755 "$sandbox_x_config_dir"
+    fi
+done
+
+# Made afresh under a tight umask, the directory is still one the X server
+# and every query can read.
+rm -r "$sandbox_x_config_dir"
+(umask 077 && exec "$configurator" -o m -d fbdev) >"$out" 2>"$err"
+status=$?
+expect_status "a change makes the configuration directory" 0
+mode=$(stat -c '%F %a %U' "$sandbox_x_config_dir")
+if [[ $mode == "directory 755 root" ]]; then pass; else
+    fail "the directory is made readable by all, whatever the umask" "$mode"
+fi
+run tavik -q
+expect_stdout "a query reads the snippet in the new directory" $'Default graphics driver: fbdev\n'
 
 run alice -l
 expect_stdout "a denied account sees only the denial" "$denied_privileges"
