@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what is missing, builds, and runs every test: the native build
 # (unit, end-to-end, static analysis, man page, packages), the 32-bit one
-# under qemu-i386, the sanitizer one, and the fuzzers. As root the
+# (run by the kernel, or under qemu-i386 where the kernel runs no 32-bit
+# programs), the sanitizer one, and the fuzzers. As root the
 # end-to-end tests run too; without root they are reported as skipped, and
 # the reason each skipped test gave is printed after its preset's run.
 # With CI=true warnings are errors.

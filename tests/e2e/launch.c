@@ -2,18 +2,29 @@
  * Starts a program in a state a hostile caller could hand it, for the
  * end-to-end tests:
  *
- *   launch [--ignore N,N...] [--block N,N...] [--no-arguments] PROGRAM [ARG...]
+ *   launch [--ignore N,N...] [--block N,N...] [--no-arguments]
+ *          [--deny-close-range] PROGRAM [ARG...]
  *
  * --ignore sets the listed signals to SIG_IGN, --block adds them to the
  * signal mask (both survive exec), and --no-arguments starts PROGRAM with
- * an empty argument vector. Built with the host's compiler, like the
- * recorder.
+ * an empty argument vector. --deny-close-range makes close_range fail
+ * with ENOSYS for PROGRAM and everything it starts, as on a kernel before
+ * Linux 5.9; it takes root, since the seccomp filter that does it must not
+ * set no_new_privs, which would stop a set-user-ID program started later
+ * from becoming root: PROGRAM is then what drops to the caller (setpriv).
+ * Built with the host's compiler, like the recorder.
  */
 #define _GNU_SOURCE
+#include <errno.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 static void forEachSignal(char *list, void (*apply)(int))
@@ -34,10 +45,35 @@ static void blockSignal(int number)
     sigaddset(&blocked, number);
 }
 
+/* close_range is system call 436 for 64-bit x86 programs and for 32-bit
+ * ones alike, run by the kernel or by qemu-user on its behalf; any other
+ * architecture's calls pass. */
+enum { closeRangeNumber = 436 };
+
+static int denyCloseRange(void)
+{
+    struct sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_I386, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, closeRangeNumber, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOSYS & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog filter = {sizeof program / sizeof *program, program};
+    if (syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) != 0) {
+        perror("launch: cannot install the filter that denies close_range");
+        return -1;
+    }
+    return 0;
+}
+
 int main(int argc, char *argv[])
 {
     int first = 1;
     int noArguments = 0;
+    int noCloseRange = 0;
     sigemptyset(&blocked);
     for (; first < argc && strncmp(argv[first], "--", 2) == 0; ++first) {
         if (strcmp(argv[first], "--ignore") == 0 && first + 1 < argc)
@@ -46,18 +82,23 @@ int main(int argc, char *argv[])
             forEachSignal(argv[++first], blockSignal);
         else if (strcmp(argv[first], "--no-arguments") == 0)
             noArguments = 1;
+        else if (strcmp(argv[first], "--deny-close-range") == 0)
+            noCloseRange = 1;
         else {
             fprintf(stderr, "launch: unknown option %s\n", argv[first]);
             return 2;
         }
     }
     if (first >= argc) {
-        fprintf(stderr, "usage: launch [--ignore N,...] [--block N,...] [--no-arguments] PROGRAM [ARG...]\n");
+        fprintf(stderr, "usage: launch [--ignore N,...] [--block N,...] [--no-arguments] "
+                        "[--deny-close-range] PROGRAM [ARG...]\n");
         return 2;
     }
+    if (noCloseRange && denyCloseRange() != 0)
+        return 2;
     sigprocmask(SIG_BLOCK, &blocked, NULL);
     char *none[] = {NULL};
-    execv(argv[first], noArguments ? none : argv + first);
+    execvp(argv[first], noArguments ? none : argv + first);
     perror(argv[first]);
     return 127;
 }

@@ -5,8 +5,9 @@
 # Each test runs in a sandbox of its own (scripts/sandbox.sh) with the real
 # vidselect installed set-user-ID root from BUILD_DIR, the accounts below,
 # and the recording configurator (recorder.c) at the configurator's path.
-# EMULATOR is empty for a native build; for a 32-bit one, see
-# install_under_test.
+# EMULATOR is empty where the kernel runs the tool itself, as it runs a
+# 32-bit build on a 64-bit x86 kernel with IA32 emulation; where it does
+# not, see install_under_test.
 
 # shellcheck source=SCRIPTDIR/../../scripts/sandbox.sh
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../../scripts/sandbox.sh"
@@ -22,9 +23,9 @@ readonly vidselect=/usr/local/bin/vidselect
 readonly configurator=/opt/qtr/bin/dispconfig
 readonly record=/opt/qtr/record
 
-# Installs vidselect and the stand-ins from the build tree. A 32-bit build
-# cannot run here natively: the tool moves aside, behind the set-user-ID
-# starter that runs it under the emulator as the kernel would, and the
+# Installs vidselect and the stand-ins from the build tree. Under an
+# emulator the tool moves aside, behind the set-user-ID starter that runs
+# it under the emulator as the kernel would, and the
 # stand-in configurator behind a script that does the same. Whatever a
 # suite installed at those paths goes first: cmake --install leaves alone a
 # file whose time is within a second of the build's, as the recorder's and
@@ -43,6 +44,12 @@ install_under_test() {
     chmod 0755 "$configurator"
 }
 install_under_test
+# Which of the two proofs a 32-bit build gets, for whoever reads the output.
+if [[ -n $emulator ]]; then
+    echo "32-bit vidselect, under $emulator behind the set-user-ID starter"
+elif readelf -h "$vidselect" | grep -q 'Class: *ELF32$'; then
+    echo "32-bit vidselect, run by the kernel"
+fi
 
 # The service account, an account that holds the service role but is not
 # the service account, and two names that only look like it.

@@ -1,10 +1,11 @@
 /*
  * Starts the 32-bit vidselect under qemu-user as the kernel would start it
  * from a set-user-ID root file: with the caller's real ids and root's
- * effective user id. This machine's kernel runs no 32-bit binaries, and an
- * emulated one cannot carry the set-user-ID bit, so in the sandbox of a
- * 32-bit test run this starter is installed set-user-ID root at the tool's
- * path and the tool itself moves to TOOL.
+ * effective user id. Where the kernel runs no 32-bit binaries, the tests
+ * run them under qemu-user, and an emulated binary cannot carry the
+ * set-user-ID bit, so in the sandbox of such a test run this starter is
+ * installed set-user-ID root at the tool's path and the tool itself moves
+ * to TOOL.
  *
  * Everything else the caller handed over (arguments, including argv[0],
  * environment, descriptors, signal state, umask, limits) passes through
