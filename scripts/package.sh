@@ -114,7 +114,13 @@ rm -rf "$source_copy"
 echo "$sources" >"$sources_stamp"
 
 # lintian's caution about running as root says nothing about the packages.
+# It leaves temporary files behind (mldbm-elf-*), so it gets a directory of
+# its own for them.
 if $run_lintian; then
-    lintian --fail-on error,warning "$output"/*.deb \
-        2> >(grep -vx 'running with root privileges is not recommended!' >&2)
+    lintian_scratch=$(mktemp -d "${TMPDIR:-/tmp}/vidselect-lintian.XXXXXX")
+    lintian_status=0
+    TMPDIR=$lintian_scratch lintian --fail-on error,warning "$output"/*.deb \
+        2> >(grep -vx 'running with root privileges is not recommended!' >&2) || lintian_status=$?
+    rm -rf "$lintian_scratch"
+    exit $lintian_status
 fi
