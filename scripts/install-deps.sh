@@ -5,20 +5,25 @@
 # own output goes to a log; one line says what is being installed and
 # where that log is, and a failure shows the log's tail.
 #
+# The build dependencies are listed once, in debian/control's
+# Build-Depends: apt-get build-dep installs them, with build-essential, for
+# the native build and its tests and for the 32-bit build. The list below
+# holds only what the cross build, the tests and the demo need besides.
+#
 # usage: scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
+root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
+readonly cross_architecture=i386
 
 packages=(
-    cmake g++ make        # the build
-    googletest            # unit tests (built from its sources)
+    # No source package can ask for these: Debian's cross toolchain, and
+    # the 32-bit C library whose symbols dpkg-shlibdeps reads for the
+    # 32-bit packages.
+    crossbuild-essential-i386 libc6-dev:i386
     util-linux mount      # unshare, setpriv, mount: the sandbox
-    binutils              # readelf: the installation check
-    crossbuild-essential-i386  # the 32-bit build, Debian's cross toolchain
-    libc6-dev:i386        # what dpkg-shlibdeps reads for the 32-bit packages
     qemu-user             # running the 32-bit tests
     devscripts            # hardening-check
     groff-base mandoc     # the man page checks
-    dpkg-dev debhelper fakeroot  # packaging
     lintian piuparts debootstrap adequate # Debian's own package checks
     clang-tidy cppcheck shellcheck  # static analysis
     clang libclang-rt-14-dev  # the fuzzers (libFuzzer)
@@ -29,24 +34,67 @@ packages=(
     "$@"
 )
 
+# The native build with its tests needs every build dependency; the cross
+# build, those of the host architecture too (none yet: cmake and googletest
+# run on the build machine). dpkg-checkbuilddeps itself comes with them.
+native_build_deps_missing=false
+cross_build_deps_missing=false
+if ! command -v dpkg-checkbuilddeps >/dev/null; then
+    native_build_deps_missing=true
+    cross_build_deps_missing=true
+else
+    # Side by side: each takes a good part of a second.
+    dpkg-checkbuilddeps "$root/debian/control" 2>/dev/null &
+    native_check=$!
+    dpkg-checkbuilddeps -a "$cross_architecture" -P nocheck "$root/debian/control" 2>/dev/null ||
+        cross_build_deps_missing=true
+    wait "$native_check" || native_build_deps_missing=true
+fi
+
+# One query for them all, the usual case; only when it finds something
+# amiss, one for each package, to name what is missing.
+all_installed() { # PACKAGE...
+    local statuses
+    statuses=$(dpkg-query -W -f '${db:Status-Abbrev}|' "$@" 2>/dev/null) || return
+    [[ -z ${statuses//ii |/} ]]
+}
 missing=()
-for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f '${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$package")
-    fi
-done
-if ((${#missing[@]} == 0)); then
+if ! all_installed "${packages[@]}"; then
+    for package in "${packages[@]}"; do
+        if ! dpkg-query -W -f '${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$package")
+        fi
+    done
+fi
+if ! $native_build_deps_missing && ! $cross_build_deps_missing && ((${#missing[@]} == 0)); then
     exit 0
 fi
 
-log=${TMPDIR:-/tmp}/vidselect-install-deps.log
-echo "Installing ${missing[*]} (log: $log)"
-export DEBIAN_FRONTEND=noninteractive
-# The 32-bit packages' C library comes from Debian's i386 archive.
-if [[ ${missing[*]} == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
+what=()
+if $native_build_deps_missing || $cross_build_deps_missing; then
+    what+=("debian/control's build dependencies${missing[*]:+ and}")
 fi
-if ! { apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+what+=("${missing[@]}")
+log=${TMPDIR:-/tmp}/vidselect-install-deps.log
+echo "Installing ${what[*]} (log: $log)"
+export DEBIAN_FRONTEND=noninteractive
+apt_options=(-y -q --no-install-recommends)
+# The 32-bit packages' C library comes from Debian's i386 archive.
+if ! dpkg --print-foreign-architectures | grep -qx "$cross_architecture"; then
+    dpkg --add-architecture "$cross_architecture"
+fi
+if ! {
+    apt-get update -q &&
+        if $native_build_deps_missing; then
+            apt-get build-dep "${apt_options[@]}" "$root"
+        fi &&
+        if $cross_build_deps_missing; then
+            apt-get build-dep "${apt_options[@]}" -a "$cross_architecture" -P nocheck "$root"
+        fi &&
+        if ((${#missing[@]})); then
+            apt-get install "${apt_options[@]}" "${missing[@]}"
+        fi
+} >"$log" 2>&1; then
     tail -n 20 "$log" >&2
     echo "install-deps: installing failed; the whole log is in $log" >&2
     exit 1

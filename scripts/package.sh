@@ -63,19 +63,44 @@ if $if_changed && [[ -f $sources_stamp && $(<"$sources_stamp") == "$sources" ]] 
     echo "The $arch packages in $output are up to date"
     exit 0
 fi
+# What building needs, before anything of the last run goes: debian/control's
+# Build-Depends (the tests' googletest aside), and for a cross build Debian's
+# cross toolchain and the host architecture's own libc6-dev, from which
+# dpkg-shlibdeps takes the C library dependency (without it, it would
+# settle for a biarch one). No source package can ask for these two.
+build_options=(-b -us -uc --build-profiles=nocheck)
+check_options=(-P nocheck)
+install_command="apt-get update && apt-get build-dep ./"
+if [[ $arch != "$(dpkg --print-architecture)" ]]; then
+    build_options+=(-a "$arch")
+    check_options+=(-a "$arch")
+    cross_needs="crossbuild-essential-$arch libc6-dev:$arch"
+    install_command="dpkg --add-architecture $arch && apt-get update && apt-get build-dep -a $arch ./ && apt-get install $cross_needs"
+fi
+build_deps_met=true
+if ! command -v dpkg-checkbuilddeps >/dev/null; then
+    echo "package: dpkg-checkbuilddeps (dpkg-dev) is not installed" >&2
+    build_deps_met=false
+elif ! dpkg-checkbuilddeps "${check_options[@]}" "$root/debian/control"; then
+    build_deps_met=false
+elif [[ -n ${cross_needs:-} ]] &&
+    ! dpkg-checkbuilddeps -a "$arch" -d "crossbuild-essential-$arch:native, libc6-dev:$arch"; then
+    build_deps_met=false
+fi
+if ! $build_deps_met; then
+    rm -rf "$source_copy"
+    echo "package: to install what building the $arch packages needs, as root in $root: $install_command" >&2
+    exit 1
+fi
+if $run_lintian && ! command -v lintian >/dev/null; then
+    rm -rf "$source_copy"
+    echo "package: the packages are checked with lintian, which is not installed: apt-get install lintian (or leave the check out with --no-lintian)" >&2
+    exit 1
+fi
+
 # What the last run left, so that only this run's packages are there.
 rm -f "$output"/*.deb "$output"/*.changes "$output"/*.buildinfo "$log" "$sources_stamp"
 
-build_options=(-b -us -uc)
-if [[ $arch != "$(dpkg --print-architecture)" ]]; then
-    build_options+=(-a "$arch")
-    # dpkg-shlibdeps takes the C library dependency from the host
-    # architecture's own libc6; without it, it would settle for a biarch one.
-    if ! dpkg-query -W -f '${Status}' "libc6-dev:$arch" 2>/dev/null | grep -q 'install ok installed'; then
-        echo "package: the $arch packages need libc6-dev:$arch; scripts/install-deps.sh installs it" >&2
-        exit 1
-    fi
-fi
 # Only what debian/rules says shapes the packages, whatever the caller's
 # environment asks for.
 export DEB_BUILD_OPTIONS=nocheck
@@ -89,7 +114,13 @@ rm -rf "$source_copy"
 echo "$sources" >"$sources_stamp"
 
 # lintian's caution about running as root says nothing about the packages.
+# It leaves temporary files behind (mldbm-elf-*), so it gets a directory of
+# its own for them.
 if $run_lintian; then
-    lintian --fail-on error,warning "$output"/*.deb \
-        2> >(grep -vx 'running with root privileges is not recommended!' >&2)
+    lintian_scratch=$(mktemp -d "${TMPDIR:-/tmp}/vidselect-lintian.XXXXXX")
+    lintian_status=0
+    TMPDIR=$lintian_scratch lintian --fail-on error,warning "$output"/*.deb \
+        2> >(grep -vx 'running with root privileges is not recommended!' >&2) || lintian_status=$?
+    rm -rf "$lintian_scratch"
+    exit $lintian_status
 fi
