@@ -11,22 +11,25 @@
 # shows the log's tail.
 #
 # --no-lintian leaves the check out; --if-changed builds only when the
-# sources differ from those of the packages already in OUTPUT (the tests
-# use both).
+# sources differ from those of the packages already in OUTPUT;
+# --lintian-only checks the packages already in OUTPUT and builds nothing
+# (the tests use all three).
 #
-# usage: scripts/package.sh [--no-lintian] [--if-changed] ARCH [OUTPUT]
+# usage: scripts/package.sh [--no-lintian | --lintian-only] [--if-changed] ARCH [OUTPUT]
 set -euo pipefail
 
 usage() {
-    echo "usage: ${0##*/} [--no-lintian] [--if-changed] amd64|i386 [OUTPUT]" >&2
+    echo "usage: ${0##*/} [--no-lintian | --lintian-only] [--if-changed] amd64|i386 [OUTPUT]" >&2
     exit 2
 }
 
 run_lintian=true
+lintian_only=false
 if_changed=false
 while [[ ${1:-} == --* ]]; do
     case $1 in
     --no-lintian) run_lintian=false ;;
+    --lintian-only) lintian_only=true ;;
     --if-changed) if_changed=true ;;
     *) usage ;;
     esac
@@ -41,6 +44,22 @@ esac
 root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 output=$(mkdir -p "${2:-$root/build/packages/$arch}" && cd "${2:-$root/build/packages/$arch}" && pwd)
 source_copy=$output/vidselect
+
+# lintian's caution about running as root says nothing about the packages.
+# It leaves temporary files behind (mldbm-elf-*), so it gets a directory of
+# its own for them. Ends the script with lintian's verdict.
+check_with_lintian() {
+    local scratch status=0
+    scratch=$(mktemp -d "${TMPDIR:-/tmp}/vidselect-lintian.XXXXXX")
+    TMPDIR=$scratch lintian --fail-on error,warning "$output"/*.deb \
+        2> >(grep -vx 'running with root privileges is not recommended!' >&2) || status=$?
+    rm -rf "$scratch"
+    exit $status
+}
+if $lintian_only; then
+    $run_lintian || usage
+    check_with_lintian
+fi
 log=$output/package.log
 
 sources_stamp=$output/sources.sha256
@@ -113,14 +132,6 @@ fi
 rm -rf "$source_copy"
 echo "$sources" >"$sources_stamp"
 
-# lintian's caution about running as root says nothing about the packages.
-# It leaves temporary files behind (mldbm-elf-*), so it gets a directory of
-# its own for them.
 if $run_lintian; then
-    lintian_scratch=$(mktemp -d "${TMPDIR:-/tmp}/vidselect-lintian.XXXXXX")
-    lintian_status=0
-    TMPDIR=$lintian_scratch lintian --fail-on error,warning "$output"/*.deb \
-        2> >(grep -vx 'running with root privileges is not recommended!' >&2) || lintian_status=$?
-    rm -rf "$lintian_scratch"
-    exit $lintian_status
+    check_with_lintian
 fi
