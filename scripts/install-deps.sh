@@ -16,6 +16,8 @@ packages=(
     crossbuild-essential-i386  # the 32-bit build, Debian's cross toolchain
     libc6-dev:i386        # what dpkg-shlibdeps reads for the 32-bit packages
     qemu-user             # running the 32-bit tests
+    qemu-system-x86 e2fsprogs  # the whole 32-bit machine (qemu-system-i386, mkfs.ext4 -d)
+    qemu-user-static      # making its root where no 32-bit code runs natively
     devscripts            # hardening-check
     groff-base mandoc     # the man page checks
     dpkg-dev debhelper fakeroot  # packaging
