@@ -22,6 +22,8 @@ packages=(
     crossbuild-essential-i386 libc6-dev:i386
     util-linux mount      # unshare, setpriv, mount: the sandbox
     qemu-user             # running the 32-bit tests
+    qemu-system-x86 e2fsprogs  # the whole 32-bit machine (qemu-system-i386, mkfs.ext4 -d)
+    qemu-user-static      # making its root where no 32-bit code runs natively
     devscripts            # hardening-check
     groff-base mandoc     # the man page checks
     lintian piuparts debootstrap adequate # Debian's own package checks
