@@ -21,11 +21,9 @@
 # instead.
 #
 # usage: bash machine32.sh PACKAGE_DIR CACHE_DIR
-package_dir=$1
-cache_dir=$2
 here=$(dirname "$(readlink -f "$0")")
-readonly mirror=http://deb.debian.org/debian
-readonly distribution=bookworm
+# shellcheck source=SCRIPTDIR/debian_root.sh
+source "$here/debian_root.sh"
 # The kernel and what the checks run; the rest of what they need (dpkg,
 # runuser, useradd, getconf, unshare) is in every Debian root.
 readonly guest_packages=(linux-image-686 xserver-xorg-core xserver-xorg-video-dummy x11-utils)
@@ -34,28 +32,12 @@ readonly guest_init=/usr/local/sbin/machine32-init
 # the rest is room for a busy one.
 readonly boot_limit=420
 
-cannot_run() {
-    if [[ ${CI:-} == true ]]; then
-        echo "FAIL: $1 (CI runs the 32-bit machine, and never skips it)"
-        exit 1
-    fi
-    echo "SKIP: $1"
-    exit 77
-}
-
 if [[ $EUID -ne 0 ]]; then
     cannot_run "${0##*/} needs root: it builds a Debian root and changes into it"
 fi
 for program in qemu-system-i386 debootstrap mkfs.ext4; do
     if ! command -v "$program" >/dev/null; then
         cannot_run "${0##*/} needs $program (scripts/install-deps.sh installs it)"
-    fi
-done
-packages=("$package_dir"/vidselect_*.deb "$package_dir"/vidselect-standins_*.deb)
-for package in "${packages[@]}"; do
-    if [[ ! -f $package ]]; then
-        echo "FAIL: no packages in $package_dir; scripts/package.sh makes them"
-        exit 1
     fi
 done
 

@@ -7,19 +7,8 @@
 # mirror) it is skipped, saying why, except in CI, where it fails instead.
 #
 # usage: bash piuparts.sh PACKAGE_DIR CACHE_DIR
-package_dir=$1
-cache_dir=$2
-readonly mirror=http://deb.debian.org/debian
-readonly distribution=bookworm
-
-cannot_run() {
-    if [[ ${CI:-} == true ]]; then
-        echo "FAIL: $1 (CI runs piuparts, and never skips it)"
-        exit 1
-    fi
-    echo "SKIP: $1"
-    exit 77
-}
+# shellcheck source=SCRIPTDIR/debian_root.sh
+source "$(dirname "$(readlink -f "$0")")/debian_root.sh"
 
 if [[ $EUID -ne 0 ]]; then
     cannot_run "piuparts needs root: it builds a Debian root and changes into it"
@@ -27,13 +16,6 @@ fi
 if ! timeout 20 bash -c 'exec 3<>/dev/tcp/deb.debian.org/80' 2>/dev/null; then
     cannot_run "piuparts needs the Debian mirror $mirror, and it cannot be reached"
 fi
-packages=("$package_dir"/vidselect_*.deb "$package_dir"/vidselect-standins_*.deb)
-for package in "${packages[@]}"; do
-    if [[ ! -f $package ]]; then
-        echo "FAIL: no packages in $package_dir; scripts/package.sh makes them"
-        exit 1
-    fi
-done
 
 mkdir -p "$cache_dir"
 base=$cache_dir/$distribution.tar.gz
