@@ -54,8 +54,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 143' TERM INT
 
-# What the kept image is made from: when this changes, so does the image.
-
 # in_user_namespace COMMAND...: COMMAND in user, mount and process
 # namespaces of its own, the user namespace mapping every id to itself.
 # There it may mount a binfmt_misc of its own, which the host's never sees,
