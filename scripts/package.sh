@@ -103,7 +103,7 @@ if ! command -v dpkg-checkbuilddeps >/dev/null; then
 elif ! dpkg-checkbuilddeps "${check_options[@]}" "$root/debian/control"; then
     build_deps_met=false
 elif [[ -n ${cross_needs:-} ]] &&
-    ! dpkg-checkbuilddeps -a "$arch" -d "crossbuild-essential-$arch:native, libc6-dev:$arch"; then
+    ! dpkg-checkbuilddeps -a "$arch" -d "crossbuild-essential-$arch:native, libc6-dev:$arch" "$root/debian/control"; then
     build_deps_met=false
 fi
 if ! $build_deps_met; then
