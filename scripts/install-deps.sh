@@ -20,6 +20,9 @@ packages=(
     # the 32-bit C library whose symbols dpkg-shlibdeps reads for the
     # 32-bit packages.
     crossbuild-essential-i386 libc6-dev:i386
+    # Where the kernel runs 32-bit code, the 32-bit tests run on it, and the
+    # unit tests need the C++ library of the 32-bit system, not the cross one.
+    libstdc++6:i386
     util-linux mount      # unshare, setpriv, mount: the sandbox
     qemu-user             # running the 32-bit tests
     qemu-system-x86 e2fsprogs  # the whole 32-bit machine (qemu-system-i386, mkfs.ext4 -d)

@@ -11,9 +11,9 @@ set -uo pipefail
 # Each has a 64-bit twin (readdir64, __fstat64_time64, lseek64, ...) that a
 # build with _FILE_OFFSET_BITS=64 imports instead.
 readonly narrow_interfaces=(
-    open openat creat fopen freopen tmpfile
+    open openat creat fopen freopen tmpfile __open_2 __openat_2
     mkstemp mkostemp mkstemps mkostemps
-    lseek pread pwrite preadv pwritev preadv2 pwritev2 fcntl lockf
+    lseek pread pwrite preadv pwritev preadv2 pwritev2 __pread_chk fcntl lockf
     truncate ftruncate fallocate posix_fallocate posix_fadvise
     fseeko ftello fgetpos fsetpos
     stat fstat lstat fstatat __xstat __fxstat __lxstat __fxstatat
