@@ -15,6 +15,7 @@
 #include <sched.h>
 #include <span>
 #include <sys/personality.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -232,11 +233,11 @@ void setChangeLimits()
 // kills when memory runs short, half-way through its writes.
 static void resetOutOfMemoryScore()
 {
-    const int fd = open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
-    const bool written = fd != -1 && write(fd, "0", 1) == 1;
+    const int descriptor = open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
+    const bool written = descriptor != -1 && write(descriptor, "0", 1) == 1;
     const int error = errno;
-    if (fd != -1)
-        close(fd);
+    if (descriptor != -1)
+        close(descriptor);
     if (!written) {
         errno = error;
         failToReset("reset the out-of-memory score");
@@ -247,9 +248,9 @@ static void resetOutOfMemoryScore()
 // chose: nice 19 and the idle policies to starve it while it holds the
 // configurator's lock, so that every other change waits; fewer CPUs to the
 // same end; an out-of-memory score that makes it the first process killed
-// half-way; a personality under which uname lies to it; and a umask that
-// decides the modes of root's files. A change starts from the state a
-// system service gets instead.
+// half-way; a personality under which uname lies to it; a timer slack that
+// stretches its sleeps; and a umask that decides the modes of root's files.
+// A change starts from the state a system service gets instead.
 void setChangeProcessState()
 {
     // Not installed set-user-ID, the change runs as the caller, in the state
@@ -271,6 +272,12 @@ void setChangeProcessState()
         failToReset("set the default I/O priority");
     if (personality(PER_LINUX) == -1)
         failToReset("set the Linux personality");
+    // A caller's timer slack would stretch every sleep of the change, its
+    // wait for the configurator's lock among them. 0 would not restore the
+    // kernel's default of 50 us, but the slack the caller handed down.
+    constexpr unsigned long defaultTimerSlackNanoseconds = 50000;
+    if (prctl(PR_SET_TIMERSLACK, defaultTimerSlackNanoseconds) != 0)
+        failToReset("set the default timer slack");
     // Every CPU there is: the kernel keeps those that are online and that
     // the machine's own configuration lets this process use.
     cpu_set_t everyProcessor;

@@ -21,8 +21,9 @@ void setChangeLimits();
 
 // Sets the rest of the state a change runs in: umask 022, the ordinary
 // scheduling policy at nice 0, the default I/O priority, the plain Linux
-// personality, an out-of-memory score of 0 and every CPU online. Ends the
-// process when that cannot be done as root. Without root's effective id
-// (not installed set-user-ID) the change runs as the caller and keeps the
-// caller's state, as a query or listing alone does.
+// personality, the default timer slack, an out-of-memory score of 0 and
+// every CPU online. Ends the process when that cannot be done as root.
+// Without root's effective id (not installed set-user-ID) the change runs
+// as the caller and keeps the caller's state, as a query or listing alone
+// does.
 void setChangeProcessState();

@@ -3,7 +3,7 @@
  * end-to-end tests:
  *
  *   launch [--ignore N,N...] [--block N,N...] [--no-arguments]
- *          [--deny-close-range] PROGRAM [ARG...]
+ *          [--deny-close-range] [--timer-slack NS] PROGRAM [ARG...]
  *
  * --ignore sets the listed signals to SIG_IGN, --block adds them to the
  * signal mask (both survive exec), and --no-arguments starts PROGRAM with
@@ -12,6 +12,8 @@
  * Linux 5.9; it takes root, since the seccomp filter that does it must not
  * set no_new_privs, which would stop a set-user-ID program started later
  * from becoming root: PROGRAM is then what drops to the caller (setpriv).
+ * --timer-slack sets the timer slack, which survives exec, to NS
+ * nanoseconds.
  * Built with the host's compiler, like the recorder.
  */
 #define _GNU_SOURCE
@@ -24,6 +26,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -66,6 +69,12 @@ static int denyCloseRange(void)
         perror("launch: cannot install the filter that denies close_range");
         return -1;
     }
+    /* A filter that matched nothing would let the test pass through
+     * close_range itself. The range is empty: nothing is closed. */
+    if (syscall(closeRangeNumber, ~0U, ~0U, 0) != -1 || errno != ENOSYS) {
+        fprintf(stderr, "launch: the filter does not deny close_range\n");
+        return -1;
+    }
     return 0;
 }
 
@@ -84,6 +93,12 @@ int main(int argc, char *argv[])
             noArguments = 1;
         else if (strcmp(argv[first], "--deny-close-range") == 0)
             noCloseRange = 1;
+        else if (strcmp(argv[first], "--timer-slack") == 0 && first + 1 < argc) {
+            if (prctl(PR_SET_TIMERSLACK, strtoul(argv[++first], NULL, 10)) != 0) {
+                perror("launch: cannot set the timer slack");
+                return 2;
+            }
+        }
         else {
             fprintf(stderr, "launch: unknown option %s\n", argv[first]);
             return 2;
@@ -91,7 +106,7 @@ int main(int argc, char *argv[])
     }
     if (first >= argc) {
         fprintf(stderr, "usage: launch [--ignore N,...] [--block N,...] [--no-arguments] "
-                        "[--deny-close-range] PROGRAM [ARG...]\n");
+                        "[--deny-close-range] [--timer-slack NS] PROGRAM [ARG...]\n");
         return 2;
     }
     if (noCloseRange && denyCloseRange() != 0)

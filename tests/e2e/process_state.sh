@@ -174,7 +174,7 @@ fi
 # may lock, queue, fork and signal. The change starts from the state a
 # system service gets; a query alone runs as the caller, in the caller's.
 online_cpus=$(cat /sys/devices/system/cpu/online)
-hostile_launch=(nice -n 19 chrt --idle 0 ionice -c 3)
+hostile_launch=(nice -n 19 chrt --idle 0 ionice -c 3 "$launch" --timer-slack 100000000)
 if (($(getconf _NPROCESSORS_ONLN) >= 2)); then
     hostile_launch+=(taskset -c 0)
     caller_cpus=0
@@ -206,6 +206,7 @@ if [[ -z $emulator ]]; then
     expect_recorded "with the plain Linux personality" m personality 0x0
 fi
 expect_recorded "with an out-of-memory score of 0" m oom_score_adj 0
+expect_recorded "with the kernel's default timer slack" m timerslack 50000
 # The machine itself may keep this test to fewer CPUs than it has online;
 # the tool cannot be asked for more.
 if [[ $(sed -n 's/^Cpus_allowed_list:\t//p' /proc/self/status) == "$online_cpus" ]]; then
@@ -234,6 +235,7 @@ if [[ -z $emulator ]]; then
     expect_recorded "and personality" q personality 0x20008
 fi
 expect_recorded "and out-of-memory score" q oom_score_adj 1000
+expect_recorded "and timer slack" q timerslack 100000000
 expect_recorded "and CPUs" q cpus "$caller_cpus"
 expect_recorded "and locked-memory limit" q memlock 0
 expect_recorded "and process limit" q nproc 64

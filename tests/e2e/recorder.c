@@ -17,6 +17,7 @@
  *   personality  in hex
  *   oom_score_adj
  *   cpus         the CPUs it may run on, as a list like 0-3,6
+ *   timerslack   the timer slack in nanoseconds
  *   cpu, fsize, data, stack, core, rss, nproc, nofile, memlock, as,
  *   locks, sigpending, msgqueue, nice, rtprio, rttime
  *           each soft resource limit, a number or "unlimited"
@@ -41,6 +42,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/personality.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -161,10 +163,12 @@ static void describeScheduling(char *out, size_t size)
             else
                 snprintf(cpus + used, sizeof cpus - used, "%s%d-%d", used ? "," : "", cpu, last);
         }
-    snprintf(out, size, "niceness %d\npolicy %s%s\nioprio %s %ld\npersonality 0x%x\noom_score_adj %s\ncpus %s\n",
+    long timerSlack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    snprintf(out, size,
+             "niceness %d\npolicy %s%s\nioprio %s %ld\npersonality 0x%x\noom_score_adj %s\ncpus %s\ntimerslack %ld\n",
              niceness, policyName(policy), (policy & SCHED_RESET_ON_FORK) ? " reset-on-fork" : "",
              ioClass >= 0 && ioClass < 4 ? ioClasses[ioClass] : "(unknown)", ioPriority < 0 ? -1 : ioPriority & 7,
-             (unsigned)persona, oomScore, cpus);
+             (unsigned)persona, oomScore, cpus, timerSlack);
 }
 
 int main(int argc, char *argv[])
