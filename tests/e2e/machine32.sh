@@ -139,8 +139,12 @@ build_image() {
         if ! command -v qemu-i386-static >/dev/null; then
             cannot_run "this kernel runs no 32-bit code, and ${0##*/} needs qemu-i386-static to make its guest (scripts/install-deps.sh installs it)"
         fi
-        # Before Linux 6.7 a user namespace may not mount a binfmt_misc of
-        # its own, and the host's is not ours to change.
+        # The kernel makes no user namespace for a process in a chroot, and
+        # before Linux 6.7 a user namespace may not mount a binfmt_misc of
+        # its own; the host's is not ours to change.
+        if ! unshare --user true 2>/dev/null; then
+            cannot_run "this kernel runs no 32-bit code, and ${0##*/} makes its guest under qemu-i386-static in a user namespace of its own, which the kernel refuses here (as it does inside a chroot)"
+        fi
         if ! in_user_namespace mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null; then
             cannot_run "this kernel runs no 32-bit code, and ${0##*/} makes its guest under qemu-i386-static registered in a binfmt_misc of a user namespace of its own, which needs Linux 6.7 or later"
         fi
