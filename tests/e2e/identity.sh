@@ -1,12 +1,13 @@
 # shellcheck shell=bash
 # Who the configurator runs as. A change runs wholly as the superuser, and
 # so does everything after it in the same run; without a change, the
-# configurator runs wholly as the caller. Installed without set-user-ID, the change runs
-# as the caller.
+# configurator runs wholly as the caller. Installed without set-user-ID,
+# the change runs as the caller.
 # shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
 readonly all_root="0 0 0 0 0 0"
+readonly all_caller="1500 1500 1500 1500 1500 1500"
 
 sandbox_groups=4000,4001
 run tavik -m vesa
@@ -40,7 +41,6 @@ expect_runs "a switch to root that stops half-way: nothing runs"
 # would hide a listing or query that still holds root's; not every shell
 # does. With one that keeps it at /bin/sh (the sandbox's /usr is its own),
 # the tool must have given root up itself.
-readonly all_caller="1500 1500 1500 1500 1500 1500"
 rm /usr/bin/sh
 install -m 0755 "$helpers/privileged_shell" /usr/bin/sh
 run tavik -q -l
@@ -57,8 +57,8 @@ chmod 0755 "$vidselect"
 run tavik -m vesa -q
 expect_status "not set-user-ID: the change still runs" 0
 expect_stderr "not set-user-ID: the failed raise is quiet" ""
-expect_recorded "not set-user-ID: the change runs as the caller" m ids "1500 1500 1500 1500 1500 1500"
-expect_recorded "not set-user-ID: so does the query" q ids "1500 1500 1500 1500 1500 1500"
+expect_recorded "not set-user-ID: the change runs as the caller" m ids "$all_caller"
+expect_recorded "not set-user-ID: so does the query" q ids "$all_caller"
 run_after tavik "renice -n 19 -p \$\$ >/dev/null; echo 1000 >/proc/self/oom_score_adj" -m vesa
 expect_status "not set-user-ID: a caller's own nice and out-of-memory score stop no change" 0
 expect_recorded "not set-user-ID: and are the caller's to keep" m niceness 19

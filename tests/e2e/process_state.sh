@@ -203,8 +203,7 @@ expect_status "a hostile scheduling state stops no change" 0
 expect_stderr "and draws no complaint" ""
 expect_recorded "the change runs at nice 0" m niceness 0
 expect_recorded "under the ordinary scheduling policy" m policy other
-ioprio_class=$(recorded m ioprio | cut -d' ' -f1)
-if [[ $ioprio_class == none ]]; then pass; else fail "with the default I/O priority" "ioprio class: '$ioprio_class'"; fi
+expect_text "with the default I/O priority" "ioprio class on m" "$(recorded m ioprio | cut -d' ' -f1)" none
 if [[ -z $emulator ]]; then
     expect_recorded "with the plain Linux personality" m personality 0x0
 fi
@@ -232,8 +231,7 @@ expect_status "a query alone runs in a hostile scheduling state" 0
 expect_recorded "a query alone keeps the caller's umask" q umask 0077
 expect_recorded "and nice value" q niceness 19
 expect_recorded "and scheduling policy" q policy idle
-ioprio_class=$(recorded q ioprio | cut -d' ' -f1)
-if [[ $ioprio_class == idle ]]; then pass; else fail "and I/O priority" "ioprio class: '$ioprio_class'"; fi
+expect_text "and I/O priority" "ioprio class on q" "$(recorded q ioprio | cut -d' ' -f1)" idle
 if [[ -z $emulator ]]; then
     expect_recorded "and personality" q personality 0x20008
 fi
