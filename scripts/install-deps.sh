@@ -88,8 +88,12 @@ apt_options=(-y -q --no-install-recommends)
 if ! dpkg --print-foreign-architectures | grep -qx "$cross_architecture"; then
     dpkg --add-architecture "$cross_architecture"
 fi
+# A mirror caught mid-sync can fail one index of many (a security archive's
+# i386 list, say); apt keeps the lists it did fetch, which may well hold
+# everything needed. So a failed update only warns: a package truly
+# missing still fails the install below.
 if ! {
-    apt-get update -q &&
+    { apt-get update -q || echo "install-deps: apt-get update failed; going on with the lists apt has"; } &&
         if $native_build_deps_missing; then
             apt-get build-dep "${apt_options[@]}" "$root"
         fi &&
