@@ -6,8 +6,8 @@
 # other account can hold up a change, no change waits long for another or
 # stops holding the lock, only a directory root alone may write to is
 # written into).
-# shellcheck source=SCRIPTDIR/lib.sh
-source "$(dirname "$(readlink -f "$0")")/lib.sh"
+# shellcheck source=SCRIPTDIR/../../tests/e2e/lib.sh
+source "$(dirname "$(readlink -f "$0")")/../../tests/e2e/lib.sh"
 
 # The stand-in configurator in place of the recorder.
 install_under_test
@@ -124,7 +124,7 @@ wait "$holder" 2>/dev/null
 # its own, as a terminal's foreground job is, and gets the terminal's
 # signal there; the run is over only when its whole group is, as the
 # configurator may outlive the shell vidselect started it from.
-interrupter=$helpers/interrupt_on_open
+interrupter=$build_dir/standins/tests/interrupt_on_open
 declare -A snippet_of
 for driver in vesa fbdev; do
     run tavik -m "$driver"
