@@ -62,13 +62,25 @@ static void closeListedDescriptors()
     closedir(listing);
 }
 
+// glibc has a close_range wrapper only from 2.34, and the packages must run
+// on 2.31, whose headers may know the call only by the kernel's name for it.
+#if !defined(SYS_close_range) && defined(__NR_close_range)
+#define SYS_close_range __NR_close_range
+#endif
+
 // Descriptors the caller left open would reach the root configurator.
+// Without close_range (before Linux 5.9, or not known to the headers we
+// were built with) they are closed one by one from /proc's listing.
 static void closeInheritedDescriptors()
 {
-    if (close_range(STDERR_FILENO + 1, ~0U, 0) == 0)
+#ifdef SYS_close_range
+    constexpr unsigned int firstInherited = STDERR_FILENO + 1;
+    constexpr unsigned int lastDescriptor = ~0U;
+    if (syscall(SYS_close_range, firstInherited, lastDescriptor, 0U) == 0)
         return;
     if (errno != ENOSYS && errno != EINVAL)
         failToReset("close inherited descriptors");
+#endif
     closeListedDescriptors();
 }
 
