@@ -3,7 +3,9 @@
  * end-to-end tests:
  *
  *   launch [--ignore N,N...] [--block N,N...] [--no-arguments]
- *          [--deny-close-range] [--timer-slack NS] PROGRAM [ARG...]
+ *          [--deny-close-range] [--timer-slack NS] [--timers MS]
+ *          [--bind-memory] [--no-thp] [--session-keyring NAME]
+ *          PROGRAM [ARG...]
  *
  * --ignore sets the listed signals to SIG_IGN, --block adds them to the
  * signal mask (both survive exec), and --no-arguments starts PROGRAM with
@@ -12,14 +14,19 @@
  * Linux 5.9; it takes root, since the seccomp filter that does it must not
  * set no_new_privs, which would stop a set-user-ID program started later
  * from becoming root: PROGRAM is then what drops to the caller (setpriv).
- * --timer-slack sets the timer slack, which survives exec, to NS
- * nanoseconds.
+ * Each of the rest sets state that survives exec: --timer-slack the timer
+ * slack to NS nanoseconds, --timers arms the real, virtual and profiling
+ * interval timers to expire after MS milliseconds, --bind-memory binds the
+ * memory policy to node 0, --no-thp turns transparent huge pages off, and
+ * --session-keyring joins a new session keyring named NAME.
  * Built with the host's compiler, like the recorder.
  */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
+#include <linux/keyctl.h>
+#include <linux/mempolicy.h>
 #include <linux/seccomp.h>
 #include <signal.h>
 #include <stddef.h>
@@ -28,6 +35,7 @@
 #include <string.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 static void forEachSignal(char *list, void (*apply)(int))
@@ -78,11 +86,24 @@ static int denyCloseRange(void)
     return 0;
 }
 
+/* Every interval timer there is, each to expire once after `milliseconds`. */
+static int armTimers(long milliseconds)
+{
+    struct itimerval timer = {{0, 0}, {milliseconds / 1000, milliseconds % 1000 * 1000}};
+    if (setitimer(ITIMER_REAL, &timer, NULL) != 0 || setitimer(ITIMER_VIRTUAL, &timer, NULL) != 0 ||
+        setitimer(ITIMER_PROF, &timer, NULL) != 0) {
+        perror("launch: cannot arm the interval timers");
+        return -1;
+    }
+    return 0;
+}
+
 int main(int argc, char *argv[])
 {
     int first = 1;
     int noArguments = 0;
     int noCloseRange = 0;
+    long timerMilliseconds = 0;
     sigemptyset(&blocked);
     for (; first < argc && strncmp(argv[first], "--", 2) == 0; ++first) {
         if (strcmp(argv[first], "--ignore") == 0 && first + 1 < argc)
@@ -93,9 +114,30 @@ int main(int argc, char *argv[])
             noArguments = 1;
         else if (strcmp(argv[first], "--deny-close-range") == 0)
             noCloseRange = 1;
+        else if (strcmp(argv[first], "--timers") == 0 && first + 1 < argc)
+            timerMilliseconds = atol(argv[++first]);
         else if (strcmp(argv[first], "--timer-slack") == 0 && first + 1 < argc) {
             if (prctl(PR_SET_TIMERSLACK, strtoul(argv[++first], NULL, 10)) != 0) {
                 perror("launch: cannot set the timer slack");
+                return 2;
+            }
+        }
+        else if (strcmp(argv[first], "--bind-memory") == 0) {
+            unsigned long nodeZero = 1;
+            if (syscall(SYS_set_mempolicy, MPOL_BIND, &nodeZero, 8 * sizeof nodeZero) != 0) {
+                perror("launch: cannot bind the memory policy");
+                return 2;
+            }
+        }
+        else if (strcmp(argv[first], "--no-thp") == 0) {
+            if (prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0) {
+                perror("launch: cannot turn transparent huge pages off");
+                return 2;
+            }
+        }
+        else if (strcmp(argv[first], "--session-keyring") == 0 && first + 1 < argc) {
+            if (syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, argv[++first]) == -1) {
+                perror("launch: cannot join a session keyring");
                 return 2;
             }
         }
@@ -106,10 +148,14 @@ int main(int argc, char *argv[])
     }
     if (first >= argc) {
         fprintf(stderr, "usage: launch [--ignore N,...] [--block N,...] [--no-arguments] "
-                        "[--deny-close-range] [--timer-slack NS] PROGRAM [ARG...]\n");
+                        "[--deny-close-range] [--timer-slack NS] [--timers MS] [--bind-memory] [--no-thp] "
+                        "[--session-keyring NAME] PROGRAM [ARG...]\n");
         return 2;
     }
     if (noCloseRange && denyCloseRange() != 0)
+        return 2;
+    /* Last, so that they run from the exec on. */
+    if (timerMilliseconds > 0 && armTimers(timerMilliseconds) != 0)
         return 2;
     sigprocmask(SIG_BLOCK, &blocked, NULL);
     char *none[] = {NULL};
