@@ -310,7 +310,9 @@ void setChangeProcessState()
     // glibc has no wrapper. A kernel without NUMA has no policy to reset.
     if (syscall(SYS_set_mempolicy, MPOL_DEFAULT, nullptr, 0UL) != 0 && errno != ENOSYS)
         failToReset("set the default memory policy");
-    if (prctl(PR_SET_THP_DISABLE, 0UL, 0UL, 0UL, 0UL) != 0)
+    // A kernel that does not know the option (before Linux 3.15) cannot
+    // have turned them off.
+    if (prctl(PR_SET_THP_DISABLE, 0UL, 0UL, 0UL, 0UL) != 0 && errno != EINVAL)
         failToReset("allow transparent huge pages");
     resetOutOfMemoryScore();
 }
