@@ -100,40 +100,15 @@ static int deny(const char *name, unsigned number, unsigned number32, unsigned n
     return 0;
 }
 
-/* UID:GID, with no supplementary groups. */
-static int dropTo(const char *ids)
-{
-    unsigned user = 0, group = 0;
-    if (sscanf(ids, "%u:%u", &user, &group) != 2) {
-        fprintf(stderr, "launch: --drop-to takes UID:GID, not %s\n", ids);
-        return -1;
-    }
-    if (setgroups(0, NULL) != 0 || setgid(group) != 0 || setuid(user) != 0) {
-        perror("launch: cannot drop to the caller");
-        return -1;
-    }
-    return 0;
-}
-
-/* Every interval timer there is, each to expire once after `milliseconds`. */
-static int armTimers(long milliseconds)
-{
-    struct itimerval timer = {{0, 0}, {milliseconds / 1000, milliseconds % 1000 * 1000}};
-    if (setitimer(ITIMER_REAL, &timer, NULL) != 0 || setitimer(ITIMER_VIRTUAL, &timer, NULL) != 0 ||
-        setitimer(ITIMER_PROF, &timer, NULL) != 0) {
-        perror("launch: cannot arm the interval timers");
-        return -1;
-    }
-    return 0;
-}
-
 int main(int argc, char *argv[])
 {
     int first = 1;
     int noArguments = 0;
-    int noCloseRange = 0, setresuidError = -1;
+    int noCloseRange = 0, setresuidError = -1, failed = 0;
+    unsigned user = 0, group = 0;
     const char *dropIds = NULL;
     long timerMilliseconds = 0;
+    unsigned long nodeZero = 1;
     sigemptyset(&blocked);
     for (; first < argc && strncmp(argv[first], "--", 2) == 0; ++first) {
         if (strcmp(argv[first], "--ignore") == 0 && first + 1 < argc)
@@ -156,27 +131,18 @@ int main(int argc, char *argv[])
                 return 2;
             }
         }
-        else if (strcmp(argv[first], "--bind-memory") == 0) {
-            unsigned long nodeZero = 1;
-            if (syscall(SYS_set_mempolicy, MPOL_BIND, &nodeZero, 8 * sizeof nodeZero) != 0) {
-                perror("launch: cannot bind the memory policy");
-                return 2;
-            }
-        }
-        else if (strcmp(argv[first], "--no-thp") == 0) {
-            if (prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0) {
-                perror("launch: cannot turn transparent huge pages off");
-                return 2;
-            }
-        }
-        else if (strcmp(argv[first], "--session-keyring") == 0 && first + 1 < argc) {
-            if (syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, argv[++first]) == -1) {
-                perror("launch: cannot join a session keyring");
-                return 2;
-            }
-        }
+        else if (strcmp(argv[first], "--bind-memory") == 0)
+            failed = syscall(SYS_set_mempolicy, MPOL_BIND, &nodeZero, 8 * sizeof nodeZero) != 0;
+        else if (strcmp(argv[first], "--no-thp") == 0)
+            failed = prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) != 0;
+        else if (strcmp(argv[first], "--session-keyring") == 0 && first + 1 < argc)
+            failed = syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, argv[++first]) == -1;
         else {
             fprintf(stderr, "launch: unknown option %s\n", argv[first]);
+            return 2;
+        }
+        if (failed) {
+            fprintf(stderr, "launch: %s: %s\n", argv[first], strerror(errno));
             return 2;
         }
     }
@@ -191,11 +157,18 @@ int main(int argc, char *argv[])
     if (setresuidError >= 0 &&
         deny("setresuid", setresuidNumber, setresuid32Number, setresuid16Number, setresuidError) != 0)
         return 2;
-    if (dropIds && dropTo(dropIds) != 0)
+    if (dropIds && (sscanf(dropIds, "%u:%u", &user, &group) != 2 || setgroups(0, NULL) != 0 || setgid(group) != 0 ||
+                    setuid(user) != 0)) {
+        fprintf(stderr, "launch: cannot drop to %s: %s\n", dropIds, strerror(errno));
         return 2;
-    /* Last, so that they run from the exec on. */
-    if (timerMilliseconds > 0 && armTimers(timerMilliseconds) != 0)
-        return 2;
+    }
+    /* Last, so that they run from the exec on: real, virtual, profiling. */
+    struct itimerval timer = {{0, 0}, {timerMilliseconds / 1000, timerMilliseconds % 1000 * 1000}};
+    for (int which = ITIMER_REAL; timerMilliseconds > 0 && which <= ITIMER_PROF; ++which)
+        if (setitimer(which, &timer, NULL) != 0) {
+            perror("launch: cannot arm the interval timers");
+            return 2;
+        }
     sigprocmask(SIG_BLOCK, &blocked, NULL);
     char *none[] = {NULL};
     execvp(argv[first], noArguments ? none : argv + first);

@@ -176,21 +176,18 @@ static void describeScheduling(char *out, size_t size)
     int memoryPolicy = -1;
     if (syscall(SYS_get_mempolicy, &memoryPolicy, NULL, 0UL, NULL, 0UL) != 0)
         memoryPolicy = -1;
-    /* "keyring;UID;GID;PERMISSIONS;NAME" */
-    char keyring[256] = "(unknown)", *owner = NULL, *name = NULL;
-    if (syscall(SYS_keyctl, KEYCTL_DESCRIBE, KEY_SPEC_SESSION_KEYRING, keyring, sizeof keyring) > 0) {
-        owner = strchr(keyring, ';');
-        name = strrchr(keyring, ';');
-    }
+    char keyring[256] = "", name[128] = "(unknown)";
+    unsigned owner = ~0U;
+    if (syscall(SYS_keyctl, KEYCTL_DESCRIBE, KEY_SPEC_SESSION_KEYRING, keyring, sizeof keyring) > 0)
+        sscanf(keyring, "keyring;%u;%*[^;];%*[^;];%127s", &owner, name);
     snprintf(out, size,
              "niceness %d\npolicy %s%s\nioprio %s %ld\npersonality 0x%x\noom_score_adj %s\ncpus %s\ntimerslack %ld\n"
-             "mempolicy %s\nthp_disable %d\nsession_keyring %.*s %s\n",
+             "mempolicy %s\nthp_disable %d\nsession_keyring %d %s\n",
              niceness, policyName(policy), (policy & SCHED_RESET_ON_FORK) ? " reset-on-fork" : "",
              ioClass >= 0 && ioClass < 4 ? ioClasses[ioClass] : "(unknown)", ioPriority < 0 ? -1 : ioPriority & 7,
              (unsigned)persona, oomScore, cpus, timerSlack,
              memoryPolicy >= 0 && memoryPolicy < 5 ? memoryPolicies[memoryPolicy] : "(unknown)",
-             prctl(PR_GET_THP_DISABLE, 0, 0, 0, 0), owner ? (int)strcspn(owner + 1, ";") : 0, owner ? owner + 1 : "",
-             name ? name + 1 : keyring);
+             prctl(PR_GET_THP_DISABLE, 0, 0, 0, 0), (int)owner, name);
 }
 
 int main(int argc, char *argv[])
