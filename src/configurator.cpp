@@ -100,6 +100,7 @@ int changeX(const char* drivername)
     setChangeLimits();
     setChangeProcessState();
     becomeSuperuser();
+    joinOwnSessionKeyring();
     return runCommand(command.data());
 }
 

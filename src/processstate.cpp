@@ -12,6 +12,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/keyctl.h>
+#include <linux/mempolicy.h>
 #include <sched.h>
 #include <span>
 #include <sys/personality.h>
@@ -19,6 +21,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 // POSIX leaves this declaration to the program; glibc makes it too, but only
@@ -29,6 +32,19 @@ extern char** environ; // NOLINT(readability-redundant-declaration)
 {
     std::fprintf(stderr, "vidselect: cannot %s: %s\n", what, std::strerror(errno));
     std::exit(exitUnsafeState);
+}
+
+// Interval timers survive exec (POSIX timers do not). A caller's would end
+// us with its signal at a moment of the caller's choosing: half-way through
+// a run, or after the switch to root, when the caller may no longer signal
+// us itself.
+static void disarmIntervalTimers()
+{
+    constexpr itimerval disarmed = {};
+    for (const int timer : {ITIMER_REAL, ITIMER_VIRTUAL, ITIMER_PROF}) {
+        if (setitimer(timer, &disarmed, nullptr) != 0)
+            failToReset("disarm the interval timers");
+    }
 }
 
 // A caller may start us with 0, 1 or 2 closed, so that the next file we or
@@ -62,13 +78,25 @@ static void closeListedDescriptors()
     closedir(listing);
 }
 
+// glibc has a close_range wrapper only from 2.34, and the packages must run
+// on 2.31, whose headers may know the call only by the kernel's name for it.
+#if !defined(SYS_close_range) && defined(__NR_close_range)
+#define SYS_close_range __NR_close_range
+#endif
+
 // Descriptors the caller left open would reach the root configurator.
+// Without close_range (before Linux 5.9, or not known to the headers we
+// were built with) they are closed one by one from /proc's listing.
 static void closeInheritedDescriptors()
 {
-    if (close_range(STDERR_FILENO + 1, ~0U, 0) == 0)
+#ifdef SYS_close_range
+    constexpr unsigned int firstInherited = STDERR_FILENO + 1;
+    constexpr unsigned int lastDescriptor = ~0U;
+    if (syscall(SYS_close_range, firstInherited, lastDescriptor, 0U) == 0)
         return;
     if (errno != ENOSYS && errno != EINVAL)
         failToReset("close inherited descriptors");
+#endif
     closeListedDescriptors();
 }
 
@@ -133,13 +161,6 @@ static void setLimit(int resource, rlimit wanted, const char* what)
         failToReset(what);
 }
 
-// A caller's file-size limit would cut the configurator's writes short and
-// could leave the X server's configuration truncated.
-static void raiseFileSizeLimit()
-{
-    setLimit(RLIMIT_FSIZE, {RLIM_INFINITY, RLIM_INFINITY}, "raise the file-size limit");
-}
-
 // The caller's working directory may be one of theirs. A root shell
 // started there would resolve relative names in it and hand it on as PWD.
 static void leaveWorkingDirectory()
@@ -150,12 +171,12 @@ static void leaveWorkingDirectory()
 
 void resetProcessState()
 {
+    disarmIntervalTimers();
     openStandardDescriptors();
     closeInheritedDescriptors();
     resetSignals();
     tightenUmask();
     resetEnvironment();
-    raiseFileSizeLimit();
     leaveWorkingDirectory();
 }
 
@@ -246,11 +267,13 @@ static void resetOutOfMemoryScore()
 
 // Besides its limits, the caller hands a root change a scheduling state it
 // chose: nice 19 and the idle policies to starve it while it holds the
-// configurator's lock, so that every other change waits; fewer CPUs to the
-// same end; an out-of-memory score that makes it the first process killed
-// half-way; a personality under which uname lies to it; a timer slack that
-// stretches its sleeps; and a umask that decides the modes of root's files.
-// A change starts from the state a system service gets instead.
+// configurator's lock, so that every other change waits; fewer CPUs, or a
+// memory policy bound to a few nodes, to the same end; an out-of-memory
+// score that makes it the first process killed half-way; a personality
+// under which uname lies to it; a timer slack that stretches its sleeps;
+// transparent huge pages turned off; and a umask that decides the modes of
+// root's files. A change starts from the state a system service gets
+// instead.
 void setChangeProcessState()
 {
     // Not installed set-user-ID, the change runs as the caller, in the state
@@ -284,5 +307,29 @@ void setChangeProcessState()
     std::memset(&everyProcessor, 0xff, sizeof everyProcessor);
     if (sched_setaffinity(0, sizeof everyProcessor, &everyProcessor) != 0)
         failToReset("allow every CPU");
+    // glibc has no wrapper. A kernel without NUMA has no policy to reset.
+    if (syscall(SYS_set_mempolicy, MPOL_DEFAULT, nullptr, 0UL) != 0 && errno != ENOSYS)
+        failToReset("set the default memory policy");
+    // A kernel that does not know the option (before Linux 3.15) cannot
+    // have turned them off.
+    if (prctl(PR_SET_THP_DISABLE, 0UL, 0UL, 0UL, 0UL) != 0 && errno != EINVAL)
+        failToReset("allow transparent huge pages");
     resetOutOfMemoryScore();
+}
+
+// The caller's session keyring would otherwise be the root change's: root's
+// tools would use the caller's keys as their own, and leave theirs where the
+// caller finds them. A change gets one of its own, as a system service does.
+// Only after the switch to root: the kernel makes a new session keyring its
+// real user's, and until then that is the caller. A kernel without keys
+// has no keyring to replace.
+void joinOwnSessionKeyring()
+{
+    // Not installed set-user-ID, the change runs as the caller, whose
+    // keyring it may as well keep.
+    if (geteuid() != 0)
+        return;
+    const char* const anonymous = nullptr;
+    if (syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, anonymous) == -1 && errno != ENOSYS)
+        failToReset("join a session keyring of its own");
 }

@@ -1,12 +1,12 @@
 // The process state a root run of ours starts from.
 #pragma once
 
-// Replaces everything the caller handed the process and a child would
-// inherit with a fixed, safe state: descriptors 0-2 open and nothing above
-// them, default signal dispositions and an empty mask, a umask of at least
-// 022, a clean environment, the file-size limit as high as it
-// goes, and / as the working directory. Ends the process when
-// that cannot be done.
+// Replaces what the caller handed the process that could end or mislead any
+// run, or that a child would inherit, with a fixed, safe state: no interval
+// timer armed, descriptors 0-2 open and nothing above them, default signal
+// dispositions and an empty mask, a umask of at least 022, a clean
+// environment, and / as the working directory. Ends the process when that
+// cannot be done. doc/process-state.md accounts for the rest.
 void resetProcessState();
 
 // Sets the resource limits a change runs under from a fixed table that
@@ -14,16 +14,20 @@ void resetProcessState();
 // first process, no core dumps, and no limit on processes and pending
 // signals; each soft limit as close to these as the hard limits allow where
 // they may not be raised. Ends the process when that cannot be done. A
-// query or listing alone keeps the caller's limits (but for the file-size
-// limit resetProcessState lifts for every run), as it keeps the caller's
-// identity.
+// query or listing alone keeps the caller's limits, as it keeps the
+// caller's identity.
 void setChangeLimits();
 
 // Sets the rest of the state a change runs in: umask 022, the ordinary
 // scheduling policy at nice 0, the default I/O priority, the plain Linux
-// personality, the default timer slack, an out-of-memory score of 0 and
-// every CPU online. Ends the process when that cannot be done as root.
-// Without root's effective id (not installed set-user-ID) the change runs
-// as the caller and keeps the caller's state, as a query or listing alone
-// does.
+// personality, the default timer slack, an out-of-memory score of 0, every
+// CPU online, the default memory policy and transparent huge pages
+// allowed. Ends the process when that cannot be done as root. Without
+// root's effective id (not installed set-user-ID) the change runs as the
+// caller and keeps the caller's state, as a query or listing alone does.
 void setChangeProcessState();
+
+// Gives a change that has become the superuser a new session keyring,
+// root's, in place of the caller's. Ends the process when that cannot be
+// done as root; without root's effective id it does nothing.
+void joinOwnSessionKeyring();

@@ -231,12 +231,16 @@ static bool isSupportedDriver(std::string_view driver)
     return supported;
 }
 
-// Gives the configuration directory's descriptor, or -1 after saying why.
-// Root writes its snippet there, and the X server reads what is there as
+// What openConfigDirectory gives in place of an error number for a
+// directory it refuses.
+static constexpr int unsafeConfigDirectory = -1;
+
+// Gives the configuration directory's descriptor, or -1 with `error` set to
+// the error number or unsafeConfigDirectory. Root writes its snippet there, and the X server reads what is there as
 // root: a directory another account may write to, or one reached through a
 // symbolic link, is refused. It is checked through the descriptor used
 // after, so nothing can be put in its place in between.
-static int openConfigDirectory()
+static int openConfigDirectory(int& error)
 {
     // Made with its final mode at once: made under the caller's umask and
     // widened after, a kill in between, which no signal mask holds off,
@@ -246,24 +250,24 @@ static int openConfigDirectory()
     const int mkdirError = errno;
     umask(callerUmask);
     if (made != 0 && mkdirError != EEXIST) {
-        reportError("cannot write", snippetPath, mkdirError);
+        error = mkdirError;
         return -1;
     }
     // A symbolic link fails as something else than a directory does, or
     // as a loop, depending on the kernel.
     const int fd = open(configDirectory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno != ENOTDIR && errno != ELOOP) {
-        reportError("cannot write", snippetPath, errno);
+        error = errno;
         return -1;
     }
     struct stat status {};
     if (fd >= 0 && fstat(fd, &status) != 0) {
-        reportError("cannot write", snippetPath, errno);
+        error = errno;
         close(fd);
         return -1;
     }
     if (fd < 0 || status.st_uid != 0 || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        std::fprintf(stderr, "dispconfig: %s is not a directory only root may write to\n", configDirectory);
+        error = unsafeConfigDirectory;
         if (fd >= 0) {
             close(fd);
         }
@@ -402,25 +406,25 @@ static int publishSnippet(int configDirectoryFd, std::span<const char> snippet)
     return error;
 }
 
-// Gives whether the snippet was replaced, after saying why not. Ctrl-C,
+// Gives 0 once the snippet is replaced, or what openConfigDirectory would
+// give for why not, which the caller says after it lets the lock go. Ctrl-C,
 // Ctrl-\ or a hang-up from the caller's terminal, or a kill, would otherwise
 // stop us half-way through changing the configuration directory, and leave
 // a temporary file behind. They are held from creating the directory until
 // the snippet is renamed into place or the temporary file removed, and
 // still end the change after it. SIGXFSZ stays out: the write ignores it,
 // and held it would stay pending and kill us after.
-static bool replaceSnippet(std::span<const char> snippet)
+static int replaceSnippet(std::span<const char> snippet)
 {
     sigset_t held;
     sigfillset(&held);
     sigdelset(&held, SIGXFSZ);
     sigset_t previous;
     if (sigprocmask(SIG_BLOCK, &held, &previous) != 0) {
-        reportError("cannot write", snippetPath, errno);
-        return false;
+        return errno;
     }
-    const int configDirectoryFd = openConfigDirectory();
     int error = 0;
+    const int configDirectoryFd = openConfigDirectory(error);
     if (configDirectoryFd >= 0) {
         error = removeStaleTempSnippets(configDirectoryFd);
     }
@@ -431,17 +435,23 @@ static bool replaceSnippet(std::span<const char> snippet)
         error = errno;
     }
     if (configDirectoryFd < 0) {
-        return false;
+        return error;
     }
     // Only then does the rename itself survive a power cut.
     if (error == 0 && fsync(configDirectoryFd) != 0) {
         error = errno;
     }
     close(configDirectoryFd);
-    if (error != 0) {
+    return error;
+}
+
+static void reportSnippetError(int error)
+{
+    if (error == unsafeConfigDirectory) {
+        std::fprintf(stderr, "dispconfig: %s is not a directory only root may write to\n", configDirectory);
+    } else {
         reportError("cannot write", snippetPath, error);
     }
-    return error == 0;
 }
 
 static bool isPast(const timespec& deadline)
@@ -529,14 +539,21 @@ static int setDefaultDriver(const char* driverArgument)
         return exitFailure;
     }
     const int lockFd = takeChangeLock();
-    const bool replaced = lockFd >= 0 && replaceSnippet({snippet, *length});
+    const int error = lockFd >= 0 ? replaceSnippet({snippet, *length}) : 0;
     if (lockFd >= 0) {
         close(lockFd);
     }
     // Cannot fail with these arguments; if it did, the stop signals would
     // only stay held until we exit, moments later.
     static_cast<void>(sigprocmask(SIG_SETMASK, &previous, nullptr));
-    if (!replaced) {
+    if (lockFd < 0) {
+        return exitFailure;
+    }
+    // Said only now: a write to a full pipe nobody reads, or to a terminal
+    // stopped with Ctrl-S, waits for as long as the caller likes, and under
+    // the lock it would stall every change, root's too.
+    if (error != 0) {
+        reportSnippetError(error);
         return exitFailure;
     }
     std::printf("Default graphics driver set to %s.\n", driverArgument);

@@ -61,6 +61,28 @@ expect_text "the configurator says why the write failed" "its message" "$error_t
 if [[ $(cat "$snippet") == "$before" ]]; then pass; else fail "a failed change leaves the previous snippet"; fi
 expect_only_snippet "a failed change leaves no temporary file"
 
+# Its failure is said after the lock is let go: a report that waits on a
+# full pipe nobody reads, as on a terminal stopped with Ctrl-S, holds up
+# no other change.
+coproc unread { exec sleep 600; }
+unread_pid=$!
+exec {full}>&"${unread[1]}" # a subshell does not get the coprocess's own
+head -c 65536 /dev/zero >&"$full"
+(ulimit -f 0 && exec "$configurator" -o m -d modesetting) 2>&"$full" >/dev/null &
+stalled_change=$!
+for ((tries = 0; tries < 100; ++tries)); do
+    [[ $(cut -d' ' -f1 "/proc/$stalled_change/syscall" 2>/dev/null) == 1 ]] && break # write
+    sleep 0.1
+done
+timeout -k 5 20 "$configurator" -o m -d modesetting >/dev/null 2>"$err"
+status=$?
+if ((status == 0)) && kill -0 "$stalled_change" 2>/dev/null; then pass; else
+    fail "a change stalled while it reports a failure holds up no other change" "status $status" "$(shown "$err")"
+fi
+kill "$unread_pid"
+exec {full}>&-
+wait "$stalled_change"
+
 # A change killed outright can leave its temporary file; the next one
 # clears it.
 install -m 0600 /dev/null "$sandbox_x_config_dir/.20-dispconfig.conf.Ab3xYz"

@@ -105,6 +105,9 @@ bounding=$(sed -n 's/^CapBnd:\t//p' /proc/self/status)
 if (((0x$bounding >> 24) & 1)); then expected=unlimited; else expected=8192; fi
 expect_recorded "the caller's hard file-size limit is raised as far as the system allows" m fsize "$expected"
 expect_status "a file-size limit stops nothing" 0
+run_after tavik "ulimit -f 16 && ulimit -S -f 8" -q
+expect_recorded "a query alone keeps the caller's file-size limit" q fsize 8192
+expect_recorded "and the hard one an administrator may have set" q fsize_hard 16384
 
 # The caller's limits on time, memory and descriptors could stop a root
 # change half-way through its writes, and its core limit would let a
@@ -169,9 +172,11 @@ fi
 
 # A caller that would starve a root change holding the configurator's
 # lock, so that every other change waits, or mislead it: the lowest CPU
-# and I/O priorities, one CPU, first in line for the out-of-memory killer,
-# a personality under which uname lies, and low limits on what a change
-# may lock, queue, fork and signal. The change starts from the state a
+# and I/O priorities, one CPU, memory bound to one node, no huge pages,
+# first in line for the out-of-memory killer, a personality under which
+# uname lies, a session keyring of its own, and low limits on what a change
+# may lock, queue, fork and signal; or end it half-way with interval timers,
+# which fire while the change runs. The change starts from the state a
 # system service gets; a query alone runs as the caller, in the caller's.
 online_cpus=$(cat /sys/devices/system/cpu/online)
 hostile_launch=(nice -n 19 chrt --idle 0 ionice -c 3)
@@ -192,14 +197,17 @@ run_hostile() { # ARG...
     forget_runs
     # The launch helper first, started by setpriv itself: the build tree may
     # lie in a directory only root may enter, such as /root.
-    sandbox_as tavik "$launch" --timer-slack 100000000 \
+    sandbox_as tavik "$launch" --timer-slack 100000000 --timers 1000 --bind-memory --no-thp \
+        --session-keyring caller \
         bash -c "umask 077; echo 1000 >/proc/self/oom_score_adj; $hostile_limits; exec \"\$@\"" \
         bash "${hostile_launch[@]}" "$vidselect" "$@" >"$out" 2>"$err"
     status=$?
 }
 
+behave m "sleep 2"
 run_hostile -m vesa
-expect_status "a hostile scheduling state stops no change" 0
+behave m
+expect_status "a hostile scheduling state stops no change, nor do its timers" 0
 expect_stderr "and draws no complaint" ""
 expect_recorded "the change runs at nice 0" m niceness 0
 expect_recorded "under the ordinary scheduling policy" m policy other
@@ -209,6 +217,13 @@ if [[ -z $emulator ]]; then
 fi
 expect_recorded "with an out-of-memory score of 0" m oom_score_adj 0
 expect_recorded "with the kernel's default timer slack" m timerslack 50000
+if [[ -n $emulator ]]; then
+    echo "left out: the memory policy, huge pages and session keyring, which qemu-user does not pass on"
+else
+    expect_recorded "with the default memory policy" m mempolicy default
+    expect_recorded "with transparent huge pages allowed" m thp_disable 0
+    expect_recorded "with a session keyring of its own, root's" m session_keyring "0 _ses"
+fi
 # The machine itself may keep this test to fewer CPUs than it has online;
 # the tool cannot be asked for more.
 if [[ $(sed -n 's/^Cpus_allowed_list:\t//p' /proc/self/status) == "$online_cpus" ]]; then
@@ -225,6 +240,14 @@ expect_recorded "nor a resident-memory limit" m rss "$(allowed -m 1024 unlimited
 expect_recorded "nor a real-time CPU time limit" m rttime "$(allowed -R 1 unlimited)"
 expect_recorded "nor a nice value above the ordinary" m nice 0
 expect_recorded "nor a real-time priority" m rtprio 0
+# The hard limits are the table's too, as far as root may raise them.
+for limit in cpu:t:1:unlimited fsize:f:1024:unlimited data:d:1024:unlimited stack:s:1024:unlimited \
+    core:c:1024:0 rss:m:1024:unlimited nproc:u:1:unlimited nofile:n:1:4096 memlock:l:1024:8388608 \
+    as:v:1024:unlimited locks:x:1:unlimited sigpending:i:1:unlimited msgqueue:q:1:819200 nice:e:1:0 \
+    rtprio:r:1:0 rttime:R:1:unlimited; do
+    IFS=: read -r key option unit wanted <<<"$limit"
+    expect_recorded "the change's hard $key limit" m "${key}_hard" "$(allowed "-$option" "$unit" "$wanted")"
+done
 
 run_hostile -q
 expect_status "a query alone runs in a hostile scheduling state" 0
@@ -237,6 +260,9 @@ if [[ -z $emulator ]]; then
 fi
 expect_recorded "and out-of-memory score" q oom_score_adj 1000
 expect_recorded "and timer slack" q timerslack 100000000
+expect_recorded "and memory policy" q mempolicy bind
+expect_recorded "and transparent huge pages off" q thp_disable 1
+expect_recorded "and session keyring" q session_keyring "1500 caller"
 expect_recorded "and CPUs" q cpus "$caller_cpus"
 expect_recorded "and locked-memory limit" q memlock 0
 expect_recorded "and process limit" q nproc 64

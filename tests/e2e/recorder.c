@@ -18,15 +18,22 @@
  *   oom_score_adj
  *   cpus         the CPUs it may run on, as a list like 0-3,6
  *   timerslack   the timer slack in nanoseconds
+ *   mempolicy    the memory policy: default, preferred, bind, interleave
+ *                or local
+ *   thp_disable  1 if transparent huge pages are turned off, else 0
+ *   session_keyring  the owner's user id and the name of its session
+ *                keyring
  *   cpu, fsize, data, stack, core, rss, nproc, nofile, memlock, as,
  *   locks, sigpending, msgqueue, nice, rtprio, rttime
- *           each soft resource limit, a number or "unlimited"
+ *           each soft resource limit, a number or "unlimited", and the
+ *           hard one under the same name with "_hard" added
  *   cwd     the working directory
  *   env     one line per environment entry, in order
  *
  * It appends X to /opt/qtr/record/order, prints "configurator: X" on
  * standard output, and then does what /opt/qtr/record/behaviour-X says:
- * "exit N" or "signal N"; by default it exits 0.
+ * "exit N", "signal N" or "sleep N" (seconds, then exit 0); by default it
+ * exits 0.
  *
  * Written in C and built with the host's compiler, so that it runs
  * natively whatever the tool under test was built for.
@@ -37,6 +44,7 @@
 #include <sched.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/keyctl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -164,16 +172,27 @@ static void describeScheduling(char *out, size_t size)
                 snprintf(cpus + used, sizeof cpus - used, "%s%d-%d", used ? "," : "", cpu, last);
         }
     long timerSlack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    static const char *const memoryPolicies[] = {"default", "preferred", "bind", "interleave", "local"};
+    int memoryPolicy = -1;
+    if (syscall(SYS_get_mempolicy, &memoryPolicy, NULL, 0UL, NULL, 0UL) != 0)
+        memoryPolicy = -1;
+    char keyring[256] = "", name[128] = "(unknown)";
+    unsigned owner = ~0U;
+    if (syscall(SYS_keyctl, KEYCTL_DESCRIBE, KEY_SPEC_SESSION_KEYRING, keyring, sizeof keyring) > 0)
+        sscanf(keyring, "keyring;%u;%*[^;];%*[^;];%127s", &owner, name);
     snprintf(out, size,
-             "niceness %d\npolicy %s%s\nioprio %s %ld\npersonality 0x%x\noom_score_adj %s\ncpus %s\ntimerslack %ld\n",
+             "niceness %d\npolicy %s%s\nioprio %s %ld\npersonality 0x%x\noom_score_adj %s\ncpus %s\ntimerslack %ld\n"
+             "mempolicy %s\nthp_disable %d\nsession_keyring %d %s\n",
              niceness, policyName(policy), (policy & SCHED_RESET_ON_FORK) ? " reset-on-fork" : "",
              ioClass >= 0 && ioClass < 4 ? ioClasses[ioClass] : "(unknown)", ioPriority < 0 ? -1 : ioPriority & 7,
-             (unsigned)persona, oomScore, cpus, timerSlack);
+             (unsigned)persona, oomScore, cpus, timerSlack,
+             memoryPolicy >= 0 && memoryPolicy < 5 ? memoryPolicies[memoryPolicy] : "(unknown)",
+             prctl(PR_GET_THP_DISABLE, 0, 0, 0, 0), (int)owner, name);
 }
 
 int main(int argc, char *argv[])
 {
-    char descriptors[8192], ignored[512], blocked[512], scheduling[2048];
+    char descriptors[8192], ignored[512], blocked[512], scheduling[4096];
     const char *operation = "none";
     for (int i = 1; i + 1 < argc; ++i)
         if (strcmp(argv[i], "-o") == 0)
@@ -215,12 +234,15 @@ int main(int argc, char *argv[])
         fprintf(record, " %u", (unsigned)groups[i]);
     fprintf(record, "\numask %04o\nfds %s\nignored %s\nblocked %s\n%s", (unsigned)mask, descriptors, ignored,
             blocked, scheduling);
-    for (size_t i = 0; i < LIMIT_COUNT; ++i) {
-        if (limits[i].rlim_cur == RLIM_INFINITY)
-            fprintf(record, "%s unlimited\n", limitKeys[i].key);
-        else
-            fprintf(record, "%s %llu\n", limitKeys[i].key, (unsigned long long)limits[i].rlim_cur);
-    }
+    for (size_t i = 0; i < LIMIT_COUNT; ++i)
+        for (int hard = 0; hard <= 1; ++hard) {
+            rlim_t value = hard ? limits[i].rlim_max : limits[i].rlim_cur;
+            fprintf(record, "%s%s ", limitKeys[i].key, hard ? "_hard" : "");
+            if (value == RLIM_INFINITY)
+                fputs("unlimited\n", record);
+            else
+                fprintf(record, "%llu\n", (unsigned long long)value);
+        }
     fprintf(record, "cwd %s\n", directory);
     for (char **entry = environ; *entry; ++entry)
         fprintf(record, "env %s\n", *entry);
@@ -245,6 +267,8 @@ int main(int argc, char *argv[])
             signal(value, SIG_DFL);
             raise(value);
         }
+        if (strcmp(action, "sleep") == 0)
+            sleep((unsigned)value);
     }
     return 0;
 }
