@@ -1,11 +1,10 @@
 #include "access.h"
 
 #include "exitstatus.h"
+#include "failure.h"
 
 #include <vorn.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <pwd.h>
 #include <string_view>
 #include <unistd.h>
@@ -18,8 +17,7 @@ static constexpr const char* insufficientPrivileges = "Access denied, Insufficie
 
 [[noreturn]] static void denyAccess(const char* reason)
 {
-    std::puts(reason);
-    std::exit(exitDenied);
+    deny(exitDenied, reason);
 }
 
 void checkAccess()

@@ -6,13 +6,6 @@
 int listAllX();
 int listCurX();
 
-// For a listing or query that runs without a change, which needs no root:
-// sets the real, effective and saved user and group ids to the caller's
-// real ones for good, so that the configurator runs as the caller whatever
-// the shell does with an effective id it did not start with. Ends the
-// process when that cannot be done completely.
-void becomeCaller();
-
 // Refuses a name checkDriverName refuses (returning -1, running nothing);
 // otherwise sets the change's resource limits and process state, becomes
 // the superuser for good and runs the change.

@@ -1,12 +1,13 @@
 // Driver names and the change command built from them.
 #pragma once
 
+#include "configuratorcommands.h"
+
 #include <cstddef>
 #include <span>
 #include <string_view>
 
 constexpr std::size_t changeCommandSize = 64;
-constexpr std::string_view changeCommandPrefix = "/opt/qtr/bin/dispconfig -o m -d ";
 
 // The command and its terminating zero must fit changeCommandSize bytes.
 constexpr std::size_t maxDriverNameLength = changeCommandSize - 1 - changeCommandPrefix.size();

@@ -7,6 +7,8 @@
 #include "configurator.h"
 #include "drivername.h"
 #include "exitstatus.h"
+#include "failure.h"
+#include "identity.h"
 #include "processstate.h"
 
 #include <array>
@@ -94,13 +96,13 @@ int main(int argc, char* argv[])
         const DriverNameProblem problem = checkDriverName(request.driverName);
         if (problem != DriverNameProblem::none) {
             const std::string_view reason = describeDriverNameProblem(problem);
-            std::fprintf(stderr, "vidselect: %.*s\n", static_cast<int>(reason.size()), reason.data());
-            return exitRefusedName;
+            fail(exitRefusedName, "%.*s", static_cast<int>(reason.size()), reason.data());
         }
     }
 
-    // Without a change nothing needs root. Installed set-user-ID, we would
-    // otherwise hand the shell root's effective id and rely on it to drop it.
+    // The drop to the caller, for good. Without a change nothing needs root;
+    // installed set-user-ID, we would otherwise hand the shell root's
+    // effective id and rely on it to drop it.
     if (!request.change)
         becomeCaller();
 

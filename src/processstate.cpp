@@ -2,6 +2,7 @@
 
 #include "environment.h"
 #include "exitstatus.h"
+#include "failure.h"
 
 #include <algorithm>
 #include <array>
@@ -30,8 +31,7 @@ extern char** environ; // NOLINT(readability-redundant-declaration)
 
 [[noreturn]] static void failToReset(const char* what)
 {
-    std::fprintf(stderr, "vidselect: cannot %s: %s\n", what, std::strerror(errno));
-    std::exit(exitUnsafeState);
+    failWithError(exitUnsafeState, "cannot %s", what);
 }
 
 // Interval timers survive exec (POSIX timers do not). A caller's would end
