@@ -114,6 +114,11 @@ roots_finish() {
 # own: that needs Linux 6.7 or later, and a process outside any chroot.
 roots_make() {
     local root=$1 suite=$2 arch=$3 log=$4 script=$5 emulated=false
+    # Inside a chroot, only where its root is a mount point.
+    if ! unshare --mount --propagation private true 2>/dev/null; then
+        roots_unavailable="the Debian $suite $arch root is made in a private mount namespace, and none can be made here"
+        return 77
+    fi
     # The first stage only unpacks, and makes the root's device nodes,
     # which only the host's root may.
     if ! unshare --mount --propagation private \
