@@ -37,11 +37,15 @@ if(VIDSELECT_FORTIFY)
   target_compile_options(vidselect_hardening INTERFACE -U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2)
 endif()
 
-# A 32-bit build takes the C library's 64-bit file offsets, inode numbers
-# and times. The 32-bit file interfaces fail with EOVERFLOW on any file
-# system that hands out an inode number or directory offset past 32 bits
-# (XFS with 64-bit inodes, overlays, tmpfs, network file systems), and
-# 32-bit times end in 2038.
+# A 32-bit build takes the C library's 64-bit file offsets and inode
+# numbers: the 32-bit file interfaces fail with EOVERFLOW on any file system
+# that hands out an inode number or directory offset past 32 bits (XFS with
+# 64-bit inodes, overlays, tmpfs, network file systems). It also asks for
+# 64-bit times, which only glibc 2.34 and later have; an older C library,
+# such as Debian 11's that the packages are built against, ignores the
+# request. Neither the tool nor the stand-ins handle a time value, so
+# 32-bit times cost them nothing, and the request never raises the C
+# library they need.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_compile_definitions(_FILE_OFFSET_BITS=64 _TIME_BITS=64)
 endif()

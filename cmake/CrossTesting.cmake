@@ -14,8 +14,9 @@ if(CMAKE_CROSSCOMPILING)
     "Run the cross build's tests under qemu-user even where the kernel runs them itself" OFF)
   set(probe ${CMAKE_CURRENT_BINARY_DIR}/runs-here)
   file(REMOVE ${probe})
-  try_compile(probe_built SOURCE_FROM_CONTENT runs_here.cpp "int main() { return 0; }"
-    NO_CACHE COPY_FILE ${probe})
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/runs_here.cpp "int main() { return 0; }\n")
+  try_compile(probe_built ${CMAKE_CURRENT_BINARY_DIR}/runs-here-probe
+    ${CMAKE_CURRENT_BINARY_DIR}/runs_here.cpp COPY_FILE ${probe})
   set(probe_status "not built")
   if(probe_built)
     execute_process(COMMAND ${probe} RESULT_VARIABLE probe_status OUTPUT_QUIET ERROR_QUIET)

@@ -16,9 +16,9 @@ root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 readonly cross_architecture=i386
 
 packages=(
-    # No source package can ask for these: Debian's cross toolchain, and
-    # the 32-bit C library whose symbols dpkg-shlibdeps reads for the
-    # 32-bit packages.
+    # No source package can ask for these: Debian's cross toolchain and
+    # the 32-bit C library, for the i386 preset. (The packages are built
+    # with Debian 11's, in a root of their own: scripts/package.sh.)
     crossbuild-essential-i386 libc6-dev:i386
     # Where the kernel runs 32-bit code, the 32-bit tests run on it, and the
     # unit tests need the C++ library of the 32-bit system, not the cross one.

@@ -4,6 +4,15 @@
 # cross toolchain) into OUTPUT (build/packages/ARCH/ unless given), then
 # checks them with lintian, failing on any error or warning.
 #
+# The packages are built in a Debian 11 root, with its own compilers, C
+# and C++ libraries and debhelper, so that they run on Debian 11 and every
+# later release: what a binary needs of the C library is set by the one it
+# was linked against. The root (scripts/roots.sh) is made once, with
+# debian/control's build dependencies, and kept in the cache; each build
+# runs on a throwaway overlay of it, in a mount namespace of its own, so
+# the kept root never changes. The amd64 build runs the unit tests there
+# too.
+#
 # dpkg-buildpackage writes next to the source tree it builds, so it builds
 # a copy of the source files (all but what git ignores) under OUTPUT and
 # everything it writes stays there. The build's own output goes to a log;
@@ -11,9 +20,9 @@
 # shows the log's tail.
 #
 # --no-lintian leaves the check out; --if-changed builds only when the
-# sources differ from those of the packages already in OUTPUT;
-# --lintian-only checks the packages already in OUTPUT and builds nothing
-# (the tests use all three).
+# sources or the build root differ from those of the packages already in
+# OUTPUT; --lintian-only checks the packages already in OUTPUT and builds
+# nothing (the tests use all three).
 #
 # usage: scripts/package.sh [--no-lintian | --lintian-only] [--if-changed] ARCH [OUTPUT]
 set -euo pipefail
@@ -42,6 +51,8 @@ amd64 | i386) ;;
 *) usage ;;
 esac
 root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
+# shellcheck source=SCRIPTDIR/roots.sh
+source "$root/scripts/roots.sh"
 output=$(mkdir -p "${2:-$root/build/packages/$arch}" && cd "${2:-$root/build/packages/$arch}" && pwd)
 source_copy=$output/vidselect
 
@@ -75,60 +86,114 @@ else
     tar -C "$root" --exclude=./build --exclude=./.git -cf - . | tar -C "$source_copy" -xf -
 fi
 
-sources=$(cd "$source_copy" && find . -type f -print0 | sort -z | xargs -0 sha256sum | sha256sum)
+# The build root: Debian 11 for this machine's architecture, with the
+# build dependencies of the native build and its unit tests, and for the
+# cross build the cross toolchain and the host architecture's own
+# libc6-dev, from which dpkg-shlibdeps takes the C library dependency
+# (without it, it would settle for a biarch one). No source package can ask
+# for these two.
+readonly build_release=bullseye cross_arch=i386
+build_arch=$(dpkg --print-architecture)
+build_depends=$(awk '/^Build-Depends:/ { field = 1; print; next } field && /^[ \t]/ { print; next } { field = 0 }' \
+    "$root/debian/control")
+build_root_script="
+    dpkg --add-architecture $cross_arch
+    apt-get update -q
+    mkdir -p /tmp/needs/debian
+    cd /tmp/needs
+    printf '%s\n' 'Source: vidselect' '$build_depends' '' 'Package: vidselect' 'Architecture: any' >debian/control
+    apt-get build-dep -y -q ./
+    apt-get build-dep -y -q -a $cross_arch -P nocheck ./
+    apt-get install -y -q crossbuild-essential-$cross_arch libc6-dev:$cross_arch
+    rm -r /tmp/needs"
+build_root=$(roots_dir "build-$build_release-$build_arch" "$build_root_script$(roots_recipe)")
+# make_build_root DIR: the build root in DIR.
+make_build_root() {
+    echo "Making the Debian $build_release build root, kept in $build_root (log: $build_root.log)"
+    : >"$build_root.log"
+    roots_make "$1" "$build_release" "$build_arch" "$build_root.log" "$build_root_script"
+}
+
+sources=$( (cd "$source_copy" && find . -type f -print0 | sort -z | xargs -0 sha256sum) |
+    cat - <(echo "$build_root") | sha256sum)
 if $if_changed && [[ -f $sources_stamp && $(<"$sources_stamp") == "$sources" ]] &&
     compgen -G "$output/vidselect_*.deb" >/dev/null; then
     rm -rf "$source_copy"
     echo "The $arch packages in $output are up to date"
     exit 0
 fi
-# What building needs, before anything of the last run goes: debian/control's
-# Build-Depends (the tests' googletest aside), and for a cross build Debian's
-# cross toolchain and the host architecture's own libc6-dev, from which
-# dpkg-shlibdeps takes the C library dependency (without it, it would
-# settle for a biarch one). No source package can ask for these two.
-build_options=(-b -us -uc --build-profiles=nocheck)
-check_options=(-P nocheck)
-install_command="apt-get update && apt-get build-dep ./"
-if [[ $arch != "$(dpkg --print-architecture)" ]]; then
-    build_options+=(-a "$arch")
-    check_options+=(-a "$arch")
-    cross_needs="crossbuild-essential-$arch libc6-dev:$arch"
-    install_command="dpkg --add-architecture $arch && apt-get update && apt-get build-dep -a $arch ./ && apt-get install $cross_needs"
-fi
-build_deps_met=true
-if ! command -v dpkg-checkbuilddeps >/dev/null; then
-    echo "package: dpkg-checkbuilddeps (dpkg-dev) is not installed" >&2
-    build_deps_met=false
-elif ! dpkg-checkbuilddeps "${check_options[@]}" "$root/debian/control"; then
-    build_deps_met=false
-elif [[ -n ${cross_needs:-} ]] &&
-    ! dpkg-checkbuilddeps -a "$arch" -d "crossbuild-essential-$arch:native, libc6-dev:$arch" "$root/debian/control"; then
-    build_deps_met=false
-fi
-if ! $build_deps_met; then
+
+# What building needs, checked before anything of the last run goes.
+# cannot SAYING: says what is missing, and stops.
+cannot() {
     rm -rf "$source_copy"
-    echo "package: to install what building the $arch packages needs, as root in $root: $install_command" >&2
+    echo "package: $1" >&2
     exit 1
+}
+if [[ $EUID -ne 0 ]]; then
+    cannot "building the packages needs root: they are built in a Debian $build_release root of their own"
+fi
+for program in unshare chroot flock; do
+    command -v "$program" >/dev/null || cannot "$program is not installed: apt-get install util-linux coreutils"
+done
+if [[ ! -d $build_root ]]; then
+    if ! command -v debootstrap >/dev/null; then
+        cannot "the Debian $build_release build root is made with debootstrap, which is not installed: apt-get install debootstrap"
+    fi
+    if ! roots_mirror_reachable; then
+        cannot "the Debian $build_release build root is made from the Debian mirror $roots_mirror, which cannot be reached"
+    fi
 fi
 if $run_lintian && ! command -v lintian >/dev/null; then
-    rm -rf "$source_copy"
-    echo "package: the packages are checked with lintian, which is not installed: apt-get install lintian (or leave the check out with --no-lintian)" >&2
-    exit 1
+    cannot "the packages are checked with lintian, which is not installed: apt-get install lintian (or leave the check out with --no-lintian)"
+fi
+trap 'if [[ -n $roots_building ]]; then rm -rf --one-file-system "$roots_building"; fi' EXIT
+status=0
+roots_keep "$build_root" make_build_root || status=$?
+if ((status == 77)); then
+    cannot "$roots_unavailable"
+elif ((status != 0)); then
+    cannot "making the Debian $build_release build root failed"
 fi
 
 # What the last run left, so that only this run's packages are there.
 rm -f "$output"/*.deb "$output"/*.changes "$output"/*.buildinfo "$log" "$sources_stamp"
 
+# build_in_root ROOT OUTPUT SCRIPT: SCRIPT, by bash in ROOT, on an overlay
+# of it whose changes go with this mount namespace, with OUTPUT at /build.
+build_in_root() {
+    local root=$1 output=$2 script=$3 top=$4
+    mount -t tmpfs -o mode=0755 vidselect-package "$top" || return
+    mkdir "$top/changes" "$top/work" "$top/root"
+    mount -t overlay overlay -o "lowerdir=$root,upperdir=$top/changes,workdir=$top/work" "$top/root" || return
+    mkdir -p "$top/root/build"
+    mount --bind "$output" "$top/root/build" || return
+    mount -t proc proc "$top/root/proc" || return
+    chroot "$top/root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 bash -euc "$script"
+}
+
 # Only what debian/rules says shapes the packages, whatever the caller's
-# environment asks for.
-export DEB_BUILD_OPTIONS=nocheck
-echo "Building the $arch packages into $output (log: $log)"
-if ! (cd "$source_copy" && dpkg-buildpackage "${build_options[@]}") >"$log" 2>&1; then
+# environment asks for. A cross build leaves the tests out: what it builds
+# does not run here.
+build_options="-b -us -uc"
+test_option=
+if [[ $arch != "$build_arch" ]]; then
+    build_options+=" -a $arch --build-profiles=nocheck"
+    test_option=" nocheck"
+fi
+echo "Building the $arch packages in Debian $build_release into $output (log: $log)"
+top=$(mktemp -d "${TMPDIR:-/tmp}/vidselect-package.XXXXXX")
+if ! unshare --mount --pid --fork --propagation private -- \
+    bash -c "$(declare -f build_in_root)"' && build_in_root "$@"' build_in_root "$build_root" "$output" "
+        cd /build/vidselect
+        DEB_BUILD_OPTIONS='parallel=$(nproc)$test_option' dpkg-buildpackage $build_options" "$top" \
+    >"$log" 2>&1; then
+    rmdir "$top"
     tail -n 40 "$log" >&2
     echo "package: building the $arch packages failed; the whole log is in $log" >&2
     exit 1
 fi
+rmdir "$top"
 rm -rf "$source_copy"
 echo "$sources" >"$sources_stamp"
 

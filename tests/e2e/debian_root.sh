@@ -2,14 +2,13 @@
 # shellcheck disable=SC2034 # the tests that source this file use its variables
 # Shared by the tests that take the Debian packages into a whole Debian
 # root of their own (piuparts.sh, machine32.sh), which CTest runs as
-#   bash TEST.sh PACKAGE_DIR CACHE_DIR
-# Sets package_dir, cache_dir, the mirror and distribution those roots come
-# from, and packages: both packages, or the test fails when they are not in
-# PACKAGE_DIR.
+#   bash TEST.sh PACKAGE_DIR ...
+# Sets package_dir and packages: both packages, or the test fails when they
+# are not in PACKAGE_DIR. The roots come from Debian's mirror
+# (scripts/roots.sh).
+# shellcheck source=SCRIPTDIR/../../scripts/roots.sh
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../../scripts/roots.sh"
 package_dir=$1
-cache_dir=$2
-readonly mirror=http://deb.debian.org/debian
-readonly distribution=bookworm
 
 # cannot_run REASON: the test is skipped, saying why, except in CI, which
 # runs it and never skips it: there it fails.

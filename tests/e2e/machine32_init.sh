@@ -11,6 +11,8 @@ mountpoint -q /proc || mount -t proc proc /proc
 mountpoint -q /sys || mount -t sysfs sysfs /sys
 mountpoint -q /dev || mount -t devtmpfs devtmpfs /dev
 mountpoint -q /run || mount -t tmpfs -o mode=0755 tmpfs /run
+# Made by udev, which the guest does not run, and by some initrds.
+[[ -e /dev/fd ]] || ln -s /proc/self/fd /dev/fd
 mount -t tmpfs -o mode=1777 tmpfs /tmp
 # The console carries our report: the kernel's messages stay in its log.
 dmesg --console-level emerg

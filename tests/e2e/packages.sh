@@ -57,6 +57,26 @@ if [[ ! -f $tool_package || ! -f $standins_package ]]; then
     exit 1
 fi
 
+# Debian 11's C library, 2.31, meets every libc6 dependency dpkg-shlibdeps
+# gave a package, or dpkg refuses it there.
+check_libc_floor() { # PACKAGE
+    local depends version versions=()
+    depends=$(dpkg-deb -f "$1" Depends)
+    mapfile -t versions < <(grep -oE 'libc6 \(>= [^)]+\)' <<<"$depends" | cut -d ' ' -f 3 | tr -d ')')
+    if ((${#versions[@]} == 0)); then
+        printf '      %s depends on no libc6 version: %s\n' "${1##*/}" "$depends"
+        return 1
+    fi
+    for version in "${versions[@]}"; do
+        if ! dpkg --compare-versions "$version" le 2.31-13; then
+            printf '      %s needs libc6 (>= %s)\n' "${1##*/}" "$version"
+            return 1
+        fi
+    done
+}
+check "Debian 11's C library meets the tool's libc6 dependency" check_libc_floor "$tool_package"
+check "Debian 11's C library meets the stand-ins' libc6 dependency" check_libc_floor "$standins_package"
+
 # The host's statoverrides name the host's accounts, which the sandbox
 # does not have, and dpkg refuses to run with them.
 : >/var/lib/dpkg/statoverride

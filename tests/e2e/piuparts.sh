@@ -9,12 +9,14 @@
 # usage: bash piuparts.sh PACKAGE_DIR CACHE_DIR
 # shellcheck source=SCRIPTDIR/debian_root.sh
 source "$(dirname "$(readlink -f "$0")")/debian_root.sh"
+cache_dir=$2
+readonly distribution=bookworm
 
 if [[ $EUID -ne 0 ]]; then
     cannot_run "piuparts needs root: it builds a Debian root and changes into it"
 fi
-if ! timeout 20 bash -c 'exec 3<>/dev/tcp/deb.debian.org/80' 2>/dev/null; then
-    cannot_run "piuparts needs the Debian mirror $mirror, and it cannot be reached"
+if ! roots_mirror_reachable; then
+    cannot_run "piuparts needs the Debian mirror $roots_mirror, and it cannot be reached"
 fi
 
 mkdir -p "$cache_dir"
@@ -32,7 +34,7 @@ fi
 # its root can outlive it on the host.
 status=0
 unshare --mount --propagation private \
-    piuparts --distribution="$distribution" --mirror="$mirror" --tmpdir="$work" \
+    piuparts --distribution="$distribution" --mirror="$roots_mirror" --tmpdir="$work" \
     "${base_option[@]}" --fail-if-inadequate "${packages[@]}" >"$log" 2>&1 || status=$?
 # Kept only whole: piuparts saves the root before it tests the packages.
 if [[ -f $work/base.tar.gz ]] && gzip -t "$work/base.tar.gz" 2>/dev/null; then
