@@ -6,20 +6,11 @@
 # Sets package_dir and packages: both packages, or the test fails when they
 # are not in PACKAGE_DIR. The roots come from Debian's mirror
 # (scripts/roots.sh).
+# shellcheck source=SCRIPTDIR/testlib.sh
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/testlib.sh"
 # shellcheck source=SCRIPTDIR/../../scripts/roots.sh
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../../scripts/roots.sh"
 package_dir=$1
-
-# cannot_run REASON: the test is skipped, saying why, except in CI, which
-# runs it and never skips it: there it fails.
-cannot_run() {
-    if [[ ${CI:-} == true ]]; then
-        echo "FAIL: $1 (CI runs ${0##*/}, and never skips it)"
-        exit 1
-    fi
-    echo "SKIP: $1"
-    exit 77
-}
 
 packages=("$package_dir"/vidselect_*.deb "$package_dir"/vidselect-standins_*.deb)
 for package in "${packages[@]}"; do

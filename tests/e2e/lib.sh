@@ -9,6 +9,8 @@
 # 32-bit build on a 64-bit x86 kernel with IA32 emulation; where it does
 # not, see install_under_test.
 
+# shellcheck source=SCRIPTDIR/testlib.sh
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/testlib.sh"
 # shellcheck source=SCRIPTDIR/../../scripts/sandbox.sh
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../../scripts/sandbox.sh"
 sandbox_enter "$@"
@@ -80,8 +82,6 @@ out=$sandbox_scratch/stdout
 err=$sandbox_scratch/stderr
 expected_file=$sandbox_scratch/expected
 status=
-passed=0
-failed=0
 
 # set_roles LINE...: the role library's file, whole.
 set_roles() {
@@ -146,53 +146,8 @@ sanitized_build() {
     grep -q '^VIDSELECT_SANITIZE:BOOL=ON' "$build_dir/CMakeCache.txt"
 }
 
-pass() {
-    passed=$((passed + 1))
-}
-
-fail() {
-    failed=$((failed + 1))
-    printf 'FAIL: %s\n' "$1"
-    shift
-    if (($#)); then
-        printf '      %s\n' "$@"
-    fi
-}
-
-# shown FILE: FILE's text for fail(), its lines under fail's own indent, each
-# marked '|'. What would not show as itself is shown as `cat -vT` does (^I a
-# tab, ^M a carriage return, M- a byte above 127), a line ending in a blank
-# ends in '$', and a missing final newline is said.
-shown() {
-    local shown_lines=40 lines
-    if [[ ! -s $1 ]]; then
-        echo "(nothing)"
-        return
-    fi
-    printf '%s\n' "$(LC_ALL=C cat -vT "$1" | head -n "$shown_lines" |
-        sed -e 's/[[:blank:]]$/&$/' -e 's/^/|/' -e '1!s/^/      /')"
-    lines=$(awk 'END { print NR }' "$1")
-    if ((lines > shown_lines)); then
-        echo "      ($((lines - shown_lines)) more lines)"
-    fi
-    if [[ $(tail -c 1 "$1" | od -An -tx1) != ' 0a' ]]; then
-        echo "      (no newline at the end)"
-    fi
-}
-
 expect_status() {
     if [[ $status == "$2" ]]; then pass; else fail "$1" "status $status, expected $2"; fi
-}
-
-# expect_same_file DESCRIPTION WHAT ACTUAL-FILE EXPECTED-FILE: the two are
-# the same, byte for byte. A failure shows both, so that the reader sees
-# what was meant without opening the suite.
-expect_same_file() {
-    if cmp -s "$3" "$4"; then
-        pass
-    else
-        fail "$1" "$2 was:" "$(shown "$3")" "expected:" "$(shown "$4")"
-    fi
 }
 
 # expect_stdout DESCRIPTION TEXT and expect_stderr: the whole output, byte
@@ -247,11 +202,4 @@ expect_recorded() {
         return
     fi
     if [[ $actual == "$4" ]]; then pass; else fail "$1" "$3 on $2: '$actual'" "expected: '$4'"; fi
-}
-
-# finish: the test's verdict, last thing in every test.
-finish() {
-    echo "${0##*/}: $passed checks passed, $failed failed"
-    ((failed == 0))
-    exit
 }

@@ -118,7 +118,7 @@ fi
 # The second disk: both packages, the checks, and the X server's start as
 # the sandbox does it.
 mkdir "$work/disk"
-cp "${packages[@]}" "$here/machine32_checks.sh" "$here/../../scripts/xserver.sh" "$work/disk/"
+cp "${packages[@]}" "$here/machine32_checks.sh" "$here/testlib.sh" "$here/../../scripts/xserver.sh" "$work/disk/"
 truncate -s 32M "$work/disk.ext4"
 if ! mkfs.ext4 -q -F -L machine32-tests -d "$work/disk" "$work/disk.ext4" >"$work/mkfs.log" 2>&1; then
     cat "$work/mkfs.log"

@@ -1,50 +1,23 @@
 # shellcheck shell=bash
 # The checks on the 32-bit machine (machine32.sh), run as root by its init
 # from the second disk, DIR, which holds both packages and the X server's
-# start as the sandbox does it (scripts/xserver.sh). Each check says PASS or
-# FAIL on the console; the status is 0 when every one passed.
+# start as the sandbox does it (scripts/xserver.sh), and a copy of the
+# suites' checks (testlib.sh). Each check says PASS or FAIL on the console;
+# the status is 0 when every one passed.
 #
 # usage: bash machine32_checks.sh DIR
 disk=$1
+# The console is the report: each check says PASS too.
+# shellcheck disable=SC2034 # testlib.sh reads it
+testlib_announce_passes=true
+# shellcheck source=SCRIPTDIR/testlib.sh
+source "$disk/testlib.sh"
 # shellcheck source=SCRIPTDIR/../../scripts/xserver.sh
 source "$disk/xserver.sh"
 readonly vidselect=/usr/bin/vidselect
 readonly snippet=/etc/X11/xorg.conf.d/20-dispconfig.conf
 readonly no_default="No default graphics driver is set; the X server chooses one when it starts."
 out=/tmp/stdout
-passed=0
-failed=0
-
-pass() {
-    echo "PASS: $1"
-    passed=$((passed + 1))
-}
-
-fail() { # DESCRIPTION [DETAIL...]
-    echo "FAIL: $1"
-    shift
-    if (($# > 0)); then printf '      %s\n' "$@"; fi
-    failed=$((failed + 1))
-}
-
-# check DESCRIPTION COMMAND...: passes when COMMAND succeeds, and shows the
-# end of its output when it fails.
-check() {
-    local description=$1 output
-    shift
-    if output=$("$@" 2>&1); then
-        pass "$description"
-    else
-        mapfile -t output < <(printf '%s\n' "$output" | tail -n 20)
-        fail "$description" "${output[@]}"
-    fi
-}
-
-is_equal() { # ACTUAL EXPECTED
-    [[ $1 == "$2" ]] && return
-    printf 'was: %s\nexpected: %s\n' "$1" "$2"
-    return 1
-}
 
 # run USER ARGUMENT...: vidselect as USER, its output in $out, its status
 # in $status.
@@ -60,12 +33,6 @@ last_run() {
     echo "status $status"
     cat "$out"
     echo "(end of output)"
-}
-
-# Everything a package could leave behind or take away, as packages.sh
-# lists it in the sandbox.
-file_listing() {
-    find /usr /etc /opt /var/lib/dpkg/info -xdev -printf '%M %u:%g %p\n' | sort
 }
 
 # The guest is a sandbox of its own: no write to its root outlives it.
@@ -126,5 +93,4 @@ check "the guest's dpkg purges both packages" dpkg --purge vidselect vidselect-s
 file_listing >/tmp/after
 check "the purge leaves the files as they were before the install" diff /tmp/before /tmp/after
 
-echo "${0##*/}: $passed checks passed, $failed failed"
-((failed == 0))
+finish

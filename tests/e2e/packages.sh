@@ -8,6 +8,8 @@
 # in a plain Debian root, checks that the purge leaves /opt in place.)
 #
 # usage: bash packages.sh PACKAGE_DIR (where scripts/package.sh put them)
+# shellcheck source=SCRIPTDIR/testlib.sh
+source "$(dirname "$(readlink -f "$0")")/testlib.sh"
 # shellcheck source=SCRIPTDIR/../../scripts/sandbox.sh
 source "$(dirname "$(readlink -f "$0")")/../../scripts/sandbox.sh"
 sandbox_enter "$@"
@@ -16,39 +18,6 @@ sandbox_setup
 package_dir=$1
 readonly vidselect=/usr/bin/vidselect
 readonly no_default="No default graphics driver is set; the X server chooses one when it starts."
-failed=0
-passed=0
-
-check() { # DESCRIPTION COMMAND...
-    local description=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAIL: $description"
-    fi
-}
-
-is_equal() { # ACTUAL EXPECTED, shown when they differ
-    [[ $1 == "$2" ]] && return
-    printf '      was: %s\n      expected: %s\n' "$1" "$2"
-    return 1
-}
-
-quietly() { # COMMAND...: its output only when it fails
-    local output
-    output=$("$@" 2>&1) && return
-    printf '%s\n' "$output" | tail -n 20
-    return 1
-}
-
-# Everything a package could leave behind or take away, with its type,
-# mode and owner. dpkg's own bookkeeping outside info/ (status, logs,
-# triggers) changes with any package, and is left out.
-file_listing() {
-    find /usr /etc /opt /var/lib/dpkg/info -xdev -printf '%M %u:%g %p\n' | sort
-}
 
 tool_package=$(echo "$package_dir"/vidselect_*.deb)
 standins_package=$(echo "$package_dir"/vidselect-standins_*.deb)
@@ -59,17 +28,18 @@ fi
 
 # Debian 11's C library, 2.31, meets every libc6 dependency dpkg-shlibdeps
 # gave a package, or dpkg refuses it there.
+# shellcheck disable=SC2317 # run by check
 check_libc_floor() { # PACKAGE
     local depends version versions=()
     depends=$(dpkg-deb -f "$1" Depends)
     mapfile -t versions < <(grep -oE 'libc6 \(>= [^)]+\)' <<<"$depends" | cut -d ' ' -f 3 | tr -d ')')
     if ((${#versions[@]} == 0)); then
-        printf '      %s depends on no libc6 version: %s\n' "${1##*/}" "$depends"
+        printf '%s depends on no libc6 version: %s\n' "${1##*/}" "$depends"
         return 1
     fi
     for version in "${versions[@]}"; do
         if ! dpkg --compare-versions "$version" le 2.31-13; then
-            printf '      %s needs libc6 (>= %s)\n' "${1##*/}" "$version"
+            printf '%s needs libc6 (>= %s)\n' "${1##*/}" "$version"
             return 1
         fi
     done
@@ -112,13 +82,5 @@ check "the purge takes the configurator's lock" test ! -e /run/dispconfig.lock
 rm "$sandbox_x_config_dir/20-dispconfig.conf"
 after=$sandbox_scratch/after
 file_listing >"$after"
-if ! diff "$before" "$after" >"$sandbox_scratch/difference"; then
-    echo "FAIL: the purge leaves the files as they were before the install"
-    head -n 20 "$sandbox_scratch/difference"
-    failed=$((failed + 1))
-else
-    passed=$((passed + 1))
-fi
-
-echo "${0##*/}: $passed checks passed, $failed failed"
-((failed == 0))
+check "the purge leaves the files as they were before the install" diff "$before" "$after"
+finish

@@ -9,14 +9,7 @@ source "$(dirname "$(readlink -f "$0")")/../../scripts/xserver.sh"
 
 missing=$(sandbox_x_server_missing)
 if [[ -n $missing ]]; then
-    reason="${0##*/} needs a real X server, and these packages are missing: ${missing//$'\n'/ } (scripts/install-deps.sh installs them)"
-    # CI installs them: there a missing one is a broken setup, not a skip.
-    if [[ ${CI:-} == true ]]; then
-        echo "FAIL: $reason"
-        exit 1
-    fi
-    echo "SKIP: $reason"
-    exit $sandbox_skip_status
+    cannot_run "${0##*/} needs a real X server, and these packages are missing: ${missing//$'\n'/ } (scripts/install-deps.sh installs them)"
 fi
 
 # The stand-in configurator in place of the recorder, and the host's real
