@@ -1,6 +1,7 @@
 #!/bin/bash
-# Builds the Debian packages vidselect and vidselect-standins, and their
-# debug-symbol packages, for ARCH (amd64, or i386 for the ZVK with Debian's
+# Builds the Debian packages vidselect and vidselect-standins, each from its
+# own source package (debian/, standins/debian/), and their debug-symbol
+# packages, for ARCH (amd64, or i386 for the ZVK with Debian's
 # cross toolchain) into OUTPUT (build/packages/ARCH/ unless given), then
 # checks them with lintian, failing on any error or warning.
 #
@@ -185,8 +186,12 @@ echo "Building the $arch packages in Debian $build_release into $output (log: $l
 top=$(mktemp -d "${TMPDIR:-/tmp}/vidselect-package.XXXXXX")
 if ! unshare --mount --pid --fork --propagation private -- \
     bash -c "$(declare -f build_in_root)"' && build_in_root "$@"' build_in_root "$build_root" "$output" "
+        export DEB_BUILD_OPTIONS='parallel=$(nproc)$test_option'
         cd /build/vidselect
-        DEB_BUILD_OPTIONS='parallel=$(nproc)$test_option' dpkg-buildpackage $build_options" "$top" \
+        dpkg-buildpackage $build_options
+        cd standins
+        dpkg-buildpackage $build_options
+        mv ../vidselect-standins*_$arch.* /build/" "$top" \
     >"$log" 2>&1; then
     rmdir "$top"
     tail -n 40 "$log" >&2
