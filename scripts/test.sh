@@ -30,8 +30,9 @@ if [[ ${CI:-} == true ]]; then
     configure_options+=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
 fi
 
-# Of a failed test, the end of its output: where its checks failed.
-readonly shown_output_lines=60
+# Of a failed test, the start of its output: its first failed checks, from
+# which the rest usually follow.
+readonly shown_output_lines=40
 
 # The summary, a line per preset, and the totals across them.
 summary=()
@@ -40,7 +41,7 @@ total_passed=0 total_failed=0 total_skipped=0
 # read_results LOG LAST_TEST_LOG: the verdicts from CTest's lines in LOG,
 # and each test's own output from CTest's log of the run. Prints, indented,
 # "NAME: REASON" for each "SKIP: ..." line a skipped test printed ("NAME:
-# no reason given" when it printed none), then the last lines of each
+# no reason given" when it printed none), then the first lines of each
 # failed test's output, and last "counts PASSED FAILED SKIPPED". A test
 # that could not be started, timed out or crashed counts as failed.
 read_results() {
@@ -76,9 +77,10 @@ read_results() {
                 } else if (verdict[name] == "failed") {
                     printf "--- %s: %s; its output:\n", name, why[name]
                     if (!lines[name]) print "  (none)"
-                    first = lines[name] > shown ? lines[name] - shown + 1 : 1
-                    if (first > 1) printf "  (%d lines before these)\n", first - 1
-                    for (i = first; i <= lines[name]; i++) printf "  %s\n", output[name, i]
+                    last = lines[name] > shown ? shown : lines[name]
+                    for (i = 1; i <= last; i++) printf "  %s\n", output[name, i]
+                    if (lines[name] > last)
+                        printf "  (%d lines more: %s)\n", lines[name] - last, FILENAME
                 }
             }
             printf "counts %d %d %d\n", counts["passed"], counts["failed"], counts["skipped"]
