@@ -130,7 +130,10 @@ console=$work/console
 qemu_errors=$work/qemu.errors
 # boot ACCELERATOR: runs the guest to its end, or to the time limit.
 boot() {
+    # Emptied here, before qemu starts: the loop below reads the errors at
+    # once, and must never take the last boot's KVM error for this one's.
     : >"$console"
+    : >"$qemu_errors"
     # panic=1 and -no-reboot: should our init or the initrd fail, the
     # kernel's panic ends qemu rather than leave it waiting.
     timeout --kill-after=10 "$boot_limit" \
@@ -140,7 +143,7 @@ boot() {
         -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=1 init=$guest_init" \
         -drive "file=$cache_dir/root.ext4,format=raw,if=virtio,snapshot=on" \
         -drive "file=$work/disk.ext4,format=raw,if=virtio,readonly=on" \
-        -serial "file:$console" 2>"$qemu_errors" &
+        -serial "file:$console" 2>>"$qemu_errors" &
     qemu=$!
     # KVM stops a guest it cannot run, and qemu waits: end it at once.
     while kill -0 "$qemu" 2>/dev/null; do
