@@ -29,4 +29,5 @@ constexpr auto queryCommand = configuratorCommand(" -o q");
 
 // The change command up to the driver name, which follows it directly.
 constexpr auto changeCommandStart = configuratorCommand(" -o m -d ");
-constexpr std::string_view changeCommandPrefix(changeCommandStart.data(), changeCommandStart.size() - 1);
+constexpr std::string_view changeCommandPrefix(changeCommandStart.data(),
+                                               changeCommandStart.size() - 1);

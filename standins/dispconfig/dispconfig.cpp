@@ -236,9 +236,9 @@ static bool isSupportedDriver(std::string_view driver)
 static constexpr int unsafeConfigDirectory = -1;
 
 // Gives the configuration directory's descriptor, or -1 with `error` set to
-// the error number or unsafeConfigDirectory. Root writes its snippet there, and the X server reads what is there as
-// root: a directory another account may write to, or one reached through a
-// symbolic link, is refused. It is checked through the descriptor used
+// the error number or unsafeConfigDirectory. Root writes its snippet there,
+// and the X server reads what is there as root: a directory another account
+// may write to, or one reached through a symbolic link, is refused. It is checked through the descriptor used
 // after, so nothing can be put in its place in between.
 static int openConfigDirectory(int& error)
 {
