@@ -12,10 +12,4 @@ source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/testlib.sh"
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../../scripts/roots.sh"
 package_dir=$1
 
-packages=("$package_dir"/vidselect_*.deb "$package_dir"/vidselect-standins_*.deb)
-for package in "${packages[@]}"; do
-    if [[ ! -f $package ]]; then
-        echo "FAIL: no packages in $package_dir; scripts/package.sh makes them"
-        exit 1
-    fi
-done
+find_packages "$package_dir"

@@ -19,12 +19,9 @@ package_dir=$1
 readonly vidselect=/usr/bin/vidselect
 readonly no_default="No default graphics driver is set; the X server chooses one when it starts."
 
-tool_package=$(echo "$package_dir"/vidselect_*.deb)
-standins_package=$(echo "$package_dir"/vidselect-standins_*.deb)
-if [[ ! -f $tool_package || ! -f $standins_package ]]; then
-    echo "FAIL: no packages in $package_dir; scripts/package.sh makes them"
-    exit 1
-fi
+find_packages "$package_dir"
+tool_package=${packages[0]}
+standins_package=${packages[1]}
 
 # Debian 11's C library, 2.31, meets every libc6 dependency dpkg-shlibdeps
 # gave a package, or dpkg refuses it there.
