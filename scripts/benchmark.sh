@@ -42,11 +42,12 @@ here=$(dirname "$(readlink -f "$0")")
 source "$here/sandbox.sh"
 
 if ! sandbox_inside; then
-    "$here/install-deps.sh" sudo || exit
+    sandbox_check_possible
+    "$here/install-deps.sh" demo sudo || exit
 fi
-sandbox_start_with_default_build "$@"
+sandbox_start_with_tool_build "$@"
 
-build_dir=$here/../build/default
+build_dir=$sandbox_tool_build
 cmake --build "$build_dir" --target gate_floor >/dev/null || exit
 install -m 4755 -o root -g root "$build_dir/bench/gate_floor" /usr/local/bin/gate_floor
 install -m 0755 /usr/bin/true /opt/qtr/bin/dispconfig

@@ -12,7 +12,7 @@ source "$here/sandbox.sh"
 # shellcheck source=SCRIPTDIR/xserver.sh
 source "$here/xserver.sh"
 
-sandbox_start_with_default_build "$@"
+sandbox_start_with_tool_build "$@"
 
 # dummy needs no graphics hardware, so the X server can come up here.
 chosen=dummy

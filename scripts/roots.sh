@@ -134,7 +134,7 @@ roots_make() {
             roots_unavailable="this kernel runs no $arch code"
             return 77
         elif ! command -v qemu-i386-static >/dev/null; then
-            roots_unavailable="$cannot, which is not installed (scripts/install-deps.sh installs it)"
+            roots_unavailable="$cannot, which is not installed (scripts/install-deps.sh test installs it)"
             return 77
         elif ! unshare --user true 2>/dev/null; then
             # The kernel makes no user namespace for a process in a chroot.

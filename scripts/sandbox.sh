@@ -19,11 +19,11 @@ sandbox_inside() {
     [[ -n ${VIDSELECT_SANDBOX_HOST_NS:-} && $(readlink /proc/self/ns/mnt) != "$VIDSELECT_SANDBOX_HOST_NS" ]]
 }
 
-# Runs the calling script again inside the sandbox and exits with its
-# status; returns at once when already inside. Exits with
-# $sandbox_skip_status, saying why, where no sandbox can be made.
-sandbox_enter() {
-    sandbox_inside && return 0
+# sandbox_check_possible: exits with $sandbox_skip_status, saying why,
+# where no sandbox can be made: without root, or where no private mount
+# namespace may be made (a container without CAP_SYS_ADMIN, a chroot whose
+# root is no mount point).
+sandbox_check_possible() {
     local script
     script=$(readlink -f "$0")
     if [[ $EUID -ne 0 ]]; then
@@ -34,6 +34,16 @@ sandbox_enter() {
         echo "SKIP: ${script##*/} needs a private mount namespace, and none can be made here"
         exit $sandbox_skip_status
     fi
+}
+
+# Runs the calling script again inside the sandbox and exits with its
+# status; returns at once when already inside. Exits with
+# $sandbox_skip_status, saying why, where no sandbox can be made.
+sandbox_enter() {
+    sandbox_inside && return 0
+    sandbox_check_possible
+    local script
+    script=$(readlink -f "$0")
     local storage status=0
     storage=$(mktemp -d "${TMPDIR:-/tmp}/vidselect-sandbox.XXXXXX")
     # Stopped from outside, the namespace goes with its processes; only
@@ -136,18 +146,22 @@ sandbox_as() {
 }
 
 # For the scripts that show or time the tool rather than test a given
-# build: outside the sandbox, installs what is missing and builds the
-# default preset; then enters the sandbox, lays it out and installs that
-# build. Call first thing, with "$@".
-sandbox_start_with_default_build() {
+# build: outside the sandbox, says first whether a sandbox can be made
+# here at all, then installs what is missing and builds the tool preset
+# (the tool and the stand-ins, without the tests); then enters the
+# sandbox, lays it out and installs that build. Call first thing, with
+# "$@".
+readonly sandbox_tool_build=$sandbox_scripts/../build/tool
+sandbox_start_with_tool_build() {
     if ! sandbox_inside; then
-        "$sandbox_scripts/install-deps.sh" || exit
+        sandbox_check_possible
+        "$sandbox_scripts/install-deps.sh" demo || exit
         # The build's own output goes to a log, so that what the caller
         # shows is what the reader sees; a failure shows the log's tail.
         local log=${TMPDIR:-/tmp}/vidselect-build.log
         echo "Building vidselect (log: $log)"
-        if ! (cd "$sandbox_scripts/.." && cmake --preset default &&
-            cmake --build --preset default --parallel "$(nproc)") >"$log" 2>&1; then
+        if ! (cd "$sandbox_scripts/.." && cmake --preset tool &&
+            cmake --build --preset tool --parallel "$(nproc)") >"$log" 2>&1; then
             tail -n 20 "$log" >&2
             echo "sandbox: building failed; the whole log is in $log" >&2
             exit 1
@@ -155,5 +169,5 @@ sandbox_start_with_default_build() {
     fi
     sandbox_enter "$@"
     sandbox_setup
-    sandbox_install "$sandbox_scripts/../build/default"
+    sandbox_install "$sandbox_tool_build"
 }

@@ -23,7 +23,7 @@
 set -uo pipefail
 cd "$(dirname "$(readlink -f "$0")")/.." || exit
 
-scripts/install-deps.sh || exit
+scripts/install-deps.sh test || exit
 
 configure_options=()
 if [[ ${CI:-} == true ]]; then

@@ -40,7 +40,7 @@ if [[ $EUID -ne 0 ]]; then
 fi
 for program in qemu-system-i386 debootstrap mkfs.ext4; do
     if ! command -v "$program" >/dev/null; then
-        cannot_run "${0##*/} needs $program (scripts/install-deps.sh installs it)"
+        cannot_run "${0##*/} needs $program (scripts/install-deps.sh test installs it)"
     fi
 done
 

@@ -9,7 +9,7 @@ source "$(dirname "$(readlink -f "$0")")/../../scripts/xserver.sh"
 
 missing=$(sandbox_x_server_missing)
 if [[ -n $missing ]]; then
-    cannot_run "${0##*/} needs a real X server, and these packages are missing: ${missing//$'\n'/ } (scripts/install-deps.sh installs them)"
+    cannot_run "${0##*/} needs a real X server, and these packages are missing: ${missing//$'\n'/ } (scripts/install-deps.sh test installs them)"
 fi
 
 # The stand-in configurator in place of the recorder, and the host's real
