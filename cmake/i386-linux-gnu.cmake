@@ -17,3 +17,9 @@ set(CMAKE_CXX_COMPILER i686-linux-gnu-g++)
 set(VIDSELECT_CROSS_EMULATOR qemu-i386)
 set(VIDSELECT_CROSS_ROOT /usr/i686-linux-gnu CACHE PATH
   "Root of the 32-bit C library the emulator loads binaries against")
+
+# Libraries are found in the cross prefix alone: never the build machine's
+# own, such as a 64-bit libvorn.so installed there.
+set(CMAKE_FIND_ROOT_PATH /usr/i686-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

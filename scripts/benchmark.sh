@@ -50,7 +50,9 @@ sandbox_start_with_tool_build "$@"
 build_dir=$sandbox_tool_build
 cmake --build "$build_dir" --target gate_floor >/dev/null || exit
 install -m 4755 -o root -g root "$build_dir/bench/gate_floor" /usr/local/bin/gate_floor
-install -m 0755 /usr/bin/true /opt/qtr/bin/dispconfig
+install -m 0755 "$build_dir/tests/role_library/libvorn.so" /usr/local/lib/libvorn.so
+ldconfig
+install -D -m 0755 /usr/bin/true /opt/qtr/bin/dispconfig
 sandbox_add_account tavik 1500 morle
 echo 'tavik ALL=(root) NOPASSWD: /opt/qtr/bin/dispconfig' >/etc/sudoers.d/benchmark
 chmod 0440 /etc/sudoers.d/benchmark

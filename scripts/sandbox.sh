@@ -105,13 +105,11 @@ sandbox_offer_drivers() {
     done
 }
 
-# Installs vidselect from a build tree as a package would, set-user-ID
-# root in /usr/local/bin, and the stand-ins for the platform pieces.
+# sandbox_install BUILD_DIR: vidselect from a build tree, installed as a
+# package would, set-user-ID root in /usr/local/bin. The role library and
+# the configurator it runs are the caller's to install.
 sandbox_install() {
-    local build_dir=$1
-    cmake --install "$build_dir" --prefix /usr/local --component vidselect >/dev/null
-    cmake --install "$build_dir" --prefix /usr/local --component standins >/dev/null
-    ldconfig
+    cmake --install "$1" --prefix /usr/local --component vidselect >/dev/null
 }
 
 # sandbox_add_account NAME UID [ROLE]: an account with a group of its own,
@@ -145,28 +143,35 @@ sandbox_as() {
     setpriv --reuid "$uid" --regid "$gid" "${groups[@]}" -- "$@"
 }
 
-# For the scripts that show or time the tool rather than test a given
-# build: outside the sandbox, says first whether a sandbox can be made
-# here at all, then installs what is missing and builds the tool preset
-# (the tool and the stand-ins, without the tests); then enters the
-# sandbox, lays it out and installs that build. Call first thing, with
-# "$@".
-readonly sandbox_tool_build=$sandbox_scripts/../build/tool
-sandbox_start_with_tool_build() {
-    if ! sandbox_inside; then
-        sandbox_check_possible
-        "$sandbox_scripts/install-deps.sh" demo || exit
-        # The build's own output goes to a log, so that what the caller
-        # shows is what the reader sees; a failure shows the log's tail.
-        local log=${TMPDIR:-/tmp}/vidselect-build.log
-        echo "Building vidselect (log: $log)"
-        if ! (cd "$sandbox_scripts/.." && cmake --preset tool &&
-            cmake --build --preset tool --parallel "$(nproc)") >"$log" 2>&1; then
-            tail -n 20 "$log" >&2
-            echo "sandbox: building failed; the whole log is in $log" >&2
-            exit 1
-        fi
+# sandbox_build WHAT SOURCE_DIR PRESET: configures and builds PRESET of the
+# project in SOURCE_DIR, its output in a log, so that what the caller shows
+# is what the reader sees; a failure shows the log's tail, and exits.
+sandbox_build() {
+    local log=${TMPDIR:-/tmp}/vidselect-build.log
+    echo "Building $1 (log: $log)"
+    if ! (cd "$2" && cmake --preset "$3" && cmake --build --preset "$3" --parallel "$(nproc)") >"$log" 2>&1; then
+        tail -n 20 "$log" >&2
+        echo "sandbox: building failed; the whole log is in $log" >&2
+        exit 1
     fi
+}
+
+# For the scripts that show or time the tool rather than test a given
+# build. sandbox_build_tool, outside the sandbox: says first whether a
+# sandbox can be made here at all, then installs what is missing and
+# builds the tool preset (the tool without its tests) in
+# $sandbox_tool_build. sandbox_start_with_tool_build, first thing with
+# "$@": does that outside the sandbox, then enters it, lays it out and
+# installs that build.
+readonly sandbox_tool_build=$sandbox_scripts/../build/tool
+sandbox_build_tool() {
+    sandbox_check_possible
+    "$sandbox_scripts/install-deps.sh" demo || exit
+    sandbox_build vidselect "$sandbox_scripts/.." tool
+}
+
+sandbox_start_with_tool_build() {
+    sandbox_inside || sandbox_build_tool
     sandbox_enter "$@"
     sandbox_setup
     sandbox_install "$sandbox_tool_build"

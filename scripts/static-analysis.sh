@@ -1,10 +1,12 @@
 #!/bin/bash
-# Static analysis: shellcheck over every bash file of the tree, then, over
-# the tool (src/) and the stand-ins (standins/), clang-tidy with the tree's
-# .clang-tidy and cppcheck, both from the compile commands of a native
-# build.
+# Static analysis of a project of the tree: shellcheck over every bash file
+# of its sources, then clang-tidy with the tree's .clang-tidy and cppcheck
+# over its C++ in the directories named, both from the compile commands of
+# a native build of it. By default the project is the tool, and its C++ is
+# src/; a project of its own inside it (a directory with presets of its
+# own) is its own to analyse.
 #
-#   scripts/static-analysis.sh BUILD_DIR
+#   scripts/static-analysis.sh BUILD_DIR [SOURCE_DIR DIRECTORY...]
 #
 # Exits 0 when all are clean, 1 on any finding (printed), and 77, the status
 # CTest counts as skipped, when a tool or BUILD_DIR/compile_commands.json is
@@ -14,12 +16,16 @@ set -uo pipefail
 
 readonly skipStatus=77
 
-if (($# != 1)); then
-    echo "usage: $0 BUILD_DIR" >&2
+if (($# != 1 && $# < 3)); then
+    echo "usage: $0 BUILD_DIR [SOURCE_DIR DIRECTORY...]" >&2
     exit 2
 fi
 
-root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
+root=$(cd "${2:-$(dirname "$(readlink -f "$0")")/..}" && pwd) || exit 2
+analysed=(src)
+if (($# > 1)); then
+    analysed=("${@:3}")
+fi
 if ! buildDir=$(cd "$1" 2>/dev/null && pwd); then
     echo "SKIP: no build directory $1"
     exit "$skipStatus"
@@ -41,9 +47,6 @@ if [[ ! -f $compileCommands ]]; then
 fi
 
 cd "$root" || exit 1
-# The stand-ins' own tests and fuzzers live beside their code: the tool's
-# and the stand-ins' code alone.
-readonly analysed=(src standins/libvorn standins/dispconfig)
 mapfile -t sources < <(find "${analysed[@]}" -name '*.cpp' | LC_ALL=C sort)
 
 workDir=$(mktemp -d)
@@ -54,9 +57,14 @@ status=0
 # Every shell file: those named *.sh or *.bash (the scripts, the suites, the
 # libraries they source, the completion) and any other whose first line
 # starts a shell (CI's entry point, the packages' maintainer scripts). Build
-# trees hold nothing of ours.
+# trees hold nothing of ours, nor do nested projects.
+mapfile -t nested < <(find . -mindepth 2 -name CMakePresets.json -not -path './build/*' -printf '%h\n')
+prunedPaths=(-path ./build -o -path ./.git)
+for dir in "${nested[@]}"; do
+    prunedPaths+=(-o -path "$dir")
+done
 mapfile -t shellFiles < <(
-    find . \( -path ./build -o -path ./.git \) -prune -o -type f \
+    find . \( "${prunedPaths[@]}" \) -prune -o -type f \
         \( -name '*.sh' -o -name '*.bash' -o \
         -exec awk 'NR == 1 { shell = /^#!.*[\/ ](ba)?sh([ \t]|$)/; exit } END { exit !shell }' {} \; \) -print |
         sed 's|^\./||' | LC_ALL=C sort)

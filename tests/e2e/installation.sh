@@ -2,8 +2,9 @@
 # What an install puts on the machine: vidselect set-user-ID root, linked
 # by name against libc and the role library alone, with no run path a
 # caller could plant a library in, its man page and its bash completion. A
-# plain install brings no stand-in. Nothing in the build tree has a run
-# path into the caller's directory either.
+# plain install brings nothing else, the tests' role library least of all.
+# Nothing in the build tree has a run path into the caller's directory
+# either.
 # shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
@@ -44,10 +45,9 @@ while IFS= read -r -d '' binary; do
             pass
         fi
     done < <(readelf -d "$binary" | sed -n 's/.*(\(RPATH\|RUNPATH\)).*\[\(.*\)\]$/\2/p')
-done < <(find "$build_dir"/{src,standins,bench,tests} -name CMakeFiles -prune -o \
+done < <(find "$build_dir"/{src,bench,tests} -name CMakeFiles -prune -o \
     -type f \( -perm -u+x -o -name '*.so*' \) -print0)
-for built in src/vidselect standins/dispconfig/dispconfig standins/libvorn/libvorn.so \
-    tests/e2e/leaky/libvorn.so bench/gate_floor; do
+for built in src/vidselect tests/role_library/libvorn.so tests/e2e/leaky/libvorn.so bench/gate_floor; do
     if [[ " ${checked[*]} " == *" $built "* ]]; then
         pass
     else

@@ -1,13 +1,15 @@
 # shellcheck shell=bash
 # shellcheck disable=SC2034 # the suites that source this file use its variables
 # Shared by the end-to-end tests, which CTest runs as
-#   bash TEST.sh BUILD_DIR EMULATOR EMULATED_TOOL
+#   bash TEST.sh BUILD_DIR [ARGUMENT...]
 # Each test runs in a sandbox of its own (scripts/sandbox.sh) with the real
 # vidselect installed set-user-ID root from BUILD_DIR, the accounts below,
 # and the recording configurator (recorder.c) at the configurator's path.
-# EMULATOR is empty where the kernel runs the tool itself, as it runs a
-# 32-bit build on a 64-bit x86 kernel with IA32 emulation; where it does
-# not, see install_under_test.
+# BUILD_DIR/tests/e2e/emulation says how the build runs: its first line is
+# the emulator's command line, empty where the kernel runs the tool itself,
+# as it runs a 32-bit build on a 64-bit x86 kernel with IA32 emulation
+# (where it does not, see install_under_test); its second, where the
+# emulated tool is kept.
 
 # shellcheck source=SCRIPTDIR/testlib.sh
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/testlib.sh"
@@ -17,33 +19,32 @@ sandbox_enter "$@"
 sandbox_setup
 
 build_dir=$1
-emulator=${2:-}
-emulated_tool=${3:-}
 helpers=$build_dir/tests/e2e
+{ read -r emulator && read -r emulated_tool; } <"$helpers/emulation" || exit
 launch=$helpers/launch
 readonly vidselect=/usr/local/bin/vidselect
 readonly configurator=/opt/qtr/bin/dispconfig
 readonly record=/opt/qtr/record
 
-# Installs vidselect and the stand-ins from the build tree. Under an
-# emulator the tool moves aside, behind the set-user-ID starter that runs
-# it under the emulator as the kernel would, and the
-# stand-in configurator behind a script that does the same. Whatever a
-# suite installed at those paths goes first: cmake --install leaves alone a
-# file whose time is within a second of the build's, as the recorder's and
-# the set-user-ID starter's are right after a build.
+# Installs vidselect from the build tree, with the tests' role library
+# (tests/role_library) and the recording configurator. Under an emulator
+# the tool moves aside, behind the set-user-ID starter that runs it under
+# the emulator as the kernel would. Whatever a suite installed at those
+# paths goes first: cmake --install leaves alone a file whose time is
+# within a second of the build's, as the recorder's and the set-user-ID
+# starter's are right after a build.
 install_under_test() {
-    rm -f "$vidselect" "$configurator" "$configurator.emulated"
+    rm -f "$vidselect" "$configurator"
     sandbox_install "$build_dir"
+    install -m 0755 "$build_dir/tests/role_library/libvorn.so" /usr/local/lib/libvorn.so
+    ldconfig
+    install -D -m 0755 "$helpers/recorder" "$configurator"
     if [[ -z $emulator ]]; then
         return
     fi
     mkdir -p "${emulated_tool%/*}"
     mv "$vidselect" "$emulated_tool"
     install -m 4755 -o root -g root "$helpers/setuid_starter" "$vidselect"
-    mv "$configurator" "$configurator.emulated"
-    printf '#!/bin/sh\nexec %s %s.emulated "$@"\n' "$emulator" "$configurator" >"$configurator"
-    chmod 0755 "$configurator"
 }
 install_under_test
 # Which of the two proofs a 32-bit build gets, for whoever reads the output.
@@ -60,7 +61,6 @@ sandbox_add_account alice 1501 morle
 sandbox_add_account tavikx 1502 morle
 sandbox_add_account TAVIK 1503 morle
 
-install -m 0755 "$helpers/recorder" "$configurator"
 mkdir -m 1777 "$record"
 
 readonly usage_text=$'Usage: vidselect [ -m  <drivername >] | -l | -q ] [--help]

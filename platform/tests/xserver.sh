@@ -4,8 +4,8 @@
 # that cannot start here is undone with vidselect alone.
 # shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "$(readlink -f "$0")")/lib.sh"
-# shellcheck source=SCRIPTDIR/../../scripts/xserver.sh
-source "$(dirname "$(readlink -f "$0")")/../../scripts/xserver.sh"
+# shellcheck source=SCRIPTDIR/../scripts/xserver.sh
+source "$(dirname "$(readlink -f "$0")")/../scripts/xserver.sh"
 
 missing=$(sandbox_x_server_missing)
 if [[ -n $missing ]]; then
@@ -15,7 +15,7 @@ fi
 # The stand-in configurator in place of the recorder, and the host's real
 # driver modules: one that runs without graphics hardware, one that needs a
 # DRM device, which the server never gets here.
-install_under_test
+install_with_standins
 sandbox_offer_drivers dummy modesetting || exit
 
 # The end of the server's log, which says why it did not come up.

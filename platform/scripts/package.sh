@@ -1,9 +1,10 @@
 #!/bin/bash
 # Builds the Debian packages vidselect and vidselect-standins, each from its
-# own source package (debian/, standins/debian/), and their debug-symbol
-# packages, for ARCH (amd64, or i386 for the ZVK with Debian's
-# cross toolchain) into OUTPUT (build/packages/ARCH/ unless given), then
-# checks them with lintian, failing on any error or warning.
+# own source package (the tool's debian/ in TOOL_SOURCE, the tree this
+# project sits in unless given; this project's debian/), and their
+# debug-symbol packages, for ARCH (amd64, or i386 for the ZVK with Debian's
+# cross toolchain) into OUTPUT (build/packages/ARCH/ of this project unless
+# given), then checks them with lintian, failing on any error or warning.
 #
 # The packages are built in a Debian 11 root, with its own compilers, C
 # and C++ libraries and debhelper, so that they run on Debian 11 and every
@@ -25,11 +26,11 @@
 # OUTPUT; --lintian-only checks the packages already in OUTPUT and builds
 # nothing (the tests use all three).
 #
-# usage: scripts/package.sh [--no-lintian | --lintian-only] [--if-changed] ARCH [OUTPUT]
+# usage: scripts/package.sh [--no-lintian | --lintian-only] [--if-changed] ARCH [OUTPUT [TOOL_SOURCE]]
 set -euo pipefail
 
 usage() {
-    echo "usage: ${0##*/} [--no-lintian | --lintian-only] [--if-changed] amd64|i386 [OUTPUT]" >&2
+    echo "usage: ${0##*/} [--no-lintian | --lintian-only] [--if-changed] amd64|i386 [OUTPUT [TOOL_SOURCE]]" >&2
     exit 2
 }
 
@@ -45,17 +46,19 @@ while [[ ${1:-} == --* ]]; do
     esac
     shift
 done
-(($# == 1 || $# == 2)) || usage
+(($# >= 1 && $# <= 3)) || usage
 arch=$1
 case $arch in
 amd64 | i386) ;;
 *) usage ;;
 esac
 root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
+tool_root=$(cd "${3:-$root/..}" && pwd) || usage
 # shellcheck source=SCRIPTDIR/roots.sh
 source "$root/scripts/roots.sh"
 output=$(mkdir -p "${2:-$root/build/packages/$arch}" && cd "${2:-$root/build/packages/$arch}" && pwd)
-source_copy=$output/vidselect
+tool_copy=$output/vidselect
+standins_copy=$output/vidselect-standins
 
 # lintian's caution about running as root says nothing about the packages.
 # It leaves temporary files behind (mldbm-elf-*), so it gets a directory of
@@ -75,17 +78,28 @@ fi
 log=$output/package.log
 
 sources_stamp=$output/sources.sha256
-rm -rf "$source_copy"
-mkdir "$source_copy"
+rm -rf "$tool_copy" "$standins_copy"
+mkdir "$tool_copy" "$standins_copy"
 
-# The source files as they are in the work tree; without git, the tree
-# apart from builds and version control.
-if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-    git -C "$root" ls-files -z --cached --others --exclude-standard |
-        tar -C "$root" --null -T - -cf - | tar -C "$source_copy" -xf -
-else
-    tar -C "$root" --exclude=./build --exclude=./.git -cf - . | tar -C "$source_copy" -xf -
-fi
+# copy_sources TREE COPY [EXCLUDED]: the source files of TREE as they are in
+# the work tree, but for the directory EXCLUDED below it; without git, the
+# tree apart from builds and version control.
+copy_sources() {
+    local tree=$1 copy=$2 excluded=${3:-}
+    if git -C "$tree" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+        git -C "$tree" ls-files -z --cached --others --exclude-standard -- . ${excluded:+":!$excluded"} |
+            tar -C "$tree" --null -T - -cf - | tar -C "$copy" -xf -
+    else
+        tar -C "$tree" --exclude=./build --exclude=./.git ${excluded:+--exclude=./$excluded} -cf - . |
+            tar -C "$copy" -xf -
+    fi
+}
+# This project, when it sits inside the tool's tree, is no part of the
+# tool's source package.
+excluded=$(realpath --relative-to="$tool_root" "$root")
+[[ $excluded != ..* ]] || excluded=
+copy_sources "$tool_root" "$tool_copy" "$excluded"
+copy_sources "$root" "$standins_copy"
 
 # The build root: Debian 11 for this machine's architecture, with the
 # build dependencies of the native build and its unit tests, and for the
@@ -95,16 +109,21 @@ fi
 # for these two.
 readonly build_release=bullseye cross_arch=i386
 build_arch=$(dpkg --print-architecture)
-build_depends=$(awk '/^Build-Depends:/ { field = 1; print; next } field && /^[ \t]/ { print; next } { field = 0 }' \
-    "$root/debian/control")
+build_depends() { # CONTROL
+    awk '/^Build-Depends:/ { field = 1; print; next } field && /^[ \t]/ { print; next } { field = 0 }' "$1"
+}
+needs_script=
+for control in "$tool_root/debian/control" "$root/debian/control"; do
+    needs_script+="
+    printf '%s\n' 'Source: needs' '$(build_depends "$control")' '' 'Package: needs' 'Architecture: any' >debian/control
+    apt-get build-dep -y -q ./
+    apt-get build-dep -y -q -a $cross_arch -P nocheck ./"
+done
 build_root_script="
     dpkg --add-architecture $cross_arch
     apt-get update -q
     mkdir -p /tmp/needs/debian
-    cd /tmp/needs
-    printf '%s\n' 'Source: vidselect' '$build_depends' '' 'Package: vidselect' 'Architecture: any' >debian/control
-    apt-get build-dep -y -q ./
-    apt-get build-dep -y -q -a $cross_arch -P nocheck ./
+    cd /tmp/needs$needs_script
     apt-get install -y -q crossbuild-essential-$cross_arch libc6-dev:$cross_arch
     rm -r /tmp/needs"
 build_root=$(roots_dir "build-$build_release-$build_arch" "$build_root_script$(roots_recipe)")
@@ -115,11 +134,11 @@ make_build_root() {
     roots_make "$1" "$build_release" "$build_arch" "$build_root.log" "$build_root_script"
 }
 
-sources=$( (cd "$source_copy" && find . -type f -print0 | sort -z | xargs -0 sha256sum) |
+sources=$( (cd "$output" && find vidselect vidselect-standins -type f -print0 | sort -z | xargs -0 sha256sum) |
     cat - <(echo "$build_root") | sha256sum)
 if $if_changed && [[ -f $sources_stamp && $(<"$sources_stamp") == "$sources" ]] &&
     compgen -G "$output/vidselect_*.deb" >/dev/null; then
-    rm -rf "$source_copy"
+    rm -rf "$tool_copy" "$standins_copy"
     echo "The $arch packages in $output are up to date"
     exit 0
 fi
@@ -127,7 +146,7 @@ fi
 # What building needs, checked before anything of the last run goes.
 # cannot SAYING: says what is missing, and stops.
 cannot() {
-    rm -rf "$source_copy"
+    rm -rf "$tool_copy" "$standins_copy"
     echo "package: $1" >&2
     exit 1
 }
@@ -189,9 +208,8 @@ if ! unshare --mount --pid --fork --propagation private -- \
         export DEB_BUILD_OPTIONS='parallel=$(nproc)$test_option'
         cd /build/vidselect
         dpkg-buildpackage $build_options
-        cd standins
-        dpkg-buildpackage $build_options
-        mv ../vidselect-standins*_$arch.* /build/" "$top" \
+        cd /build/vidselect-standins
+        dpkg-buildpackage $build_options" "$top" \
     >"$log" 2>&1; then
     rmdir "$top"
     tail -n 40 "$log" >&2
@@ -199,7 +217,7 @@ if ! unshare --mount --pid --fork --propagation private -- \
     exit 1
 fi
 rmdir "$top"
-rm -rf "$source_copy"
+rm -rf "$tool_copy" "$standins_copy"
 echo "$sources" >"$sources_stamp"
 
 if $run_lintian; then

@@ -6,11 +6,10 @@
 # other account can hold up a change, no change waits long for another or
 # stops holding the lock, only a directory root alone may write to is
 # written into).
-# shellcheck source=SCRIPTDIR/../../tests/e2e/lib.sh
-source "$(dirname "$(readlink -f "$0")")/../../tests/e2e/lib.sh"
+# shellcheck source=SCRIPTDIR/lib.sh
+source "$(dirname "$(readlink -f "$0")")/lib.sh"
 
-# The stand-in configurator in place of the recorder.
-install_under_test
+install_with_standins
 modules=$sandbox_drivers
 snippet=$sandbox_x_config_dir/20-dispconfig.conf
 readonly lock_file=/run/dispconfig.lock
@@ -146,7 +145,7 @@ wait "$holder" 2>/dev/null
 # its own, as a terminal's foreground job is, and gets the terminal's
 # signal there; the run is over only when its whole group is, as the
 # configurator may outlive the shell vidselect started it from.
-interrupter=$build_dir/standins/tests/interrupt_on_open
+interrupter=$standins_build/tests/interrupt_on_open
 declare -A snippet_of
 for driver in vesa fbdev; do
     run tavik -m "$driver"
