@@ -10,7 +10,7 @@
 # place of the recorder and the tool's test role library; EMULATOR runs
 # their 32-bit configurator where the kernel does not.
 tool_source=$(sed -n 's/^vidselect_SOURCE_DIR:STATIC=//p' "$1/CMakeCache.txt")
-# shellcheck source=/dev/null
+# shellcheck source=SCRIPTDIR/../../tests/e2e/lib.sh
 source "$tool_source/tests/e2e/lib.sh"
 # shellcheck source=SCRIPTDIR/../scripts/sandbox-standins.sh
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../scripts/sandbox-standins.sh"
