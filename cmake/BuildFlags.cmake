@@ -1,5 +1,4 @@
-# How every binary of this tree is built, the tool's and the stand-ins':
-# included once by whichever project is the top of the build.
+# How every binary of the tool's project is built.
 include_guard(GLOBAL)
 
 set(CMAKE_CXX_STANDARD 20)
@@ -43,9 +42,8 @@ endif()
 # 64-bit inodes, overlays, tmpfs, network file systems). It also asks for
 # 64-bit times, which only glibc 2.34 and later have; an older C library,
 # such as Debian 11's that the packages are built against, ignores the
-# request. Neither the tool nor the stand-ins handle a time value, so
-# 32-bit times cost them nothing, and the request never raises the C
-# library they need.
+# request. The tool handles no time value, so 32-bit times cost it
+# nothing, and the request never raises the C library it needs.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_compile_definitions(_FILE_OFFSET_BITS=64 _TIME_BITS=64)
 endif()
