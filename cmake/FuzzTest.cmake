@@ -1,7 +1,7 @@
-# libFuzzer targets over the logic that turns untrusted text into what a root
-# process acts on, for every project of the tree. BuildFlags.cmake has
-# already added the sanitizers and -fsanitize=fuzzer-no-link; each target
-# links libFuzzer's own main.
+# The tool's libFuzzer targets over the logic that turns untrusted text into
+# what a root process acts on. BuildFlags.cmake has already added the
+# sanitizers and -fsanitize=fuzzer-no-link; each target links libFuzzer's
+# own main.
 include_guard(GLOBAL)
 
 if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
@@ -18,7 +18,7 @@ set(VIDSELECT_FUZZ_RUNS 200000 CACHE STRING "Inputs each fuzz.* test tries")
 # logic. The longest input is bounded per target: a little over what the
 # logic looks at, so the runs go to inputs that matter. A target whose
 # logic looks for keywords has them in NAME.dict. What every target shares
-# (fuzzcheck.h, run-fuzzer.sh) is in the tool's fuzz/.
+# (fuzzcheck.h, run-fuzzer.sh) is in fuzz/.
 function(add_fuzz_test name library longestInput)
   set(shared ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../fuzz)
   add_executable(${name}_fuzzer ${name}_fuzzer.cpp)

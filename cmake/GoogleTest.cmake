@@ -1,8 +1,7 @@
 # GoogleTest for the unit tests, built from Debian's source package with
 # the build's own toolchain, so that the 32-bit build tests against a
-# 32-bit GoogleTest. Included by every project of the tree that has unit
-# tests; the first one builds it, and each gets GoogleTest's CMake
-# functions, whose variables are the including directory's own.
+# 32-bit GoogleTest. Included by the unit tests, which get GoogleTest's
+# CMake functions, whose variables are the including directory's own.
 if(NOT TARGET gtest_main)
   set(VIDSELECT_GOOGLETEST_SOURCE_DIR /usr/src/googletest/googletest CACHE PATH
     "GoogleTest's sources (Debian's googletest package)")
