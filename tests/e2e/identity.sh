@@ -40,7 +40,7 @@ expect_runs "a switch to root that stops half-way: nothing runs"
 # makes setresuid fail with EPERM (1), or return 0, for the tool.
 for error in 1 0; do
     forget_runs
-    "$launch" --deny-setresuid $error --drop-to 1500:1500 "$vidselect" -q >"$out" 2>"$err"
+    "$launch" --deny setresuid:$error --drop-to 1500:1500 "$vidselect" -q >"$out" 2>"$err"
     status=$?
     expect_status "a drop to the caller that fails ($error): status" 1
     expect_stderr "a drop to the caller that fails ($error): said once" \

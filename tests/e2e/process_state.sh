@@ -67,7 +67,7 @@ expect_recorded "nor the listing" l fds "0 1 2"
 # close_range fail so, then drops to the service account, whose shell
 # leaves the same descriptors open.
 forget_runs
-"$launch" --deny-close-range setpriv --reuid tavik --regid tavik --clear-groups -- \
+"$launch" --deny close_range:ENOSYS setpriv --reuid tavik --regid tavik --clear-groups -- \
     bash -c "exec 3</dev/null 7>$sandbox_scratch/leak 200<$vidselect; exec \"\$0\" \"\$@\"" \
     "$vidselect" -m vesa -l >"$out" 2>"$err"
 status=$?
