@@ -71,9 +71,14 @@ static void closeListedDescriptors()
     const int listingDescriptor = dirfd(listing);
     while (const dirent* entry = readdir(listing)) {
         char* end = nullptr;
-        const long descriptor = std::strtol(entry->d_name, &end, 10);
-        if (*end == '\0' && descriptor > STDERR_FILENO && descriptor != listingDescriptor)
-            close(static_cast<int>(descriptor));
+        const long parsed = std::strtol(entry->d_name, &end, 10);
+        if (*end != '\0' || parsed <= STDERR_FILENO || parsed == listingDescriptor)
+            continue;
+        // Linux lets a descriptor go even when close reports an error; one
+        // still open after a failed close was refused.
+        const int descriptor = static_cast<int>(parsed);
+        if (close(descriptor) != 0 && (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF))
+            failToReset("close inherited descriptors");
     }
     closedir(listing);
 }
@@ -85,8 +90,10 @@ static void closeListedDescriptors()
 #endif
 
 // Descriptors the caller left open would reach the root configurator.
-// Without close_range (before Linux 5.9, or not known to the headers we
-// were built with) they are closed one by one from /proc's listing.
+// Without close_range (before Linux 5.9, not known to the headers we were
+// built with, or refused by a filter with whatever errno, as older
+// container profiles answer every call they do not know with EPERM) they
+// are closed one by one from /proc's listing.
 static void closeInheritedDescriptors()
 {
 #ifdef SYS_close_range
@@ -94,8 +101,6 @@ static void closeInheritedDescriptors()
     constexpr unsigned int lastDescriptor = ~0U;
     if (syscall(SYS_close_range, firstInherited, lastDescriptor, 0U) == 0)
         return;
-    if (errno != ENOSYS && errno != EINVAL)
-        failToReset("close inherited descriptors");
 #endif
     closeListedDescriptors();
 }
