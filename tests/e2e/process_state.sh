@@ -284,6 +284,79 @@ expect_recorded "and CPUs" q cpus "$caller_cpus"
 expect_recorded "and locked-memory limit" q memlock 0
 expect_recorded "and process limit" q nproc 64
 
+# Each system call a reset makes, refused by root's filter as a container's
+# profile or a service manager's may refuse it: where the state the starter
+# hands on is already what the reset would make it, the change runs; where
+# the starter set it otherwise first (STATE, a command that wraps the rest;
+# "launch" is the helper), it stops, naming the state, and nothing runs. A
+# STATE of "-": the refusal alone decides. Every run starts in /, with
+# default signal dispositions, at nice 0, whatever this suite started with.
+declare -A error_text=([EPERM]="Operation not permitted" [EACCES]="Permission denied"
+    [ENOSYS]="Function not implemented")
+run_refused() { # CALLS:ERROR [STATE...]
+    local refusal=$1
+    shift
+    forget_runs
+    env -C / --default-signal nice -n "$((-$(nice)))" "$@" \
+        "$launch" --deny "$refusal" --drop-to 1500:1500 "$vidselect" -m vesa -q >"$out" 2>"$err"
+    status=$?
+}
+expect_refusal_outcome() { # WHAT STEP ERROR: STEP empty when the change runs
+    if [[ -z $2 ]]; then
+        expect_status "$1: the change runs" 0
+        expect_stderr "$1: without a complaint" ""
+        expect_runs "$1: the change and the query run" m q
+    else
+        expect_status "$1: status" 1
+        expect_stderr "$1: names the state" "vidselect: cannot $2: ${error_text[$3]}"$'\n'
+        expect_runs "$1: nothing runs"
+    fi
+}
+allowed_cpus=$(sed -n 's/^Cpus_allowed_list:\t//p' /proc/self/status)
+while IFS='|' read -r calls error state step; do
+    read -ra starter <<<"$state"
+    if [[ ${starter[0]} == launch ]]; then starter[0]=$launch; fi
+    if [[ -n $emulator ]]; then
+        echo "left out: refused calls, which qemu-user makes for itself too"
+        break
+    elif [[ $calls == sched_setaffinity ]] &&
+        { (($(getconf _NPROCESSORS_ONLN) < 2)) || [[ $allowed_cpus != "$online_cpus" ]]; }; then
+        echo "left out: sched_setaffinity refused, which needs two CPUs online, both this test's"
+        continue
+    elif sanitized_build && [[ $calls =~ rt_sigaction|rt_sigprocmask|prlimit64 ]]; then
+        echo "left out: $calls refused, without which AddressSanitizer's runtime cannot start"
+        continue
+    fi
+    what="$calls refused with $error"
+    if [[ $state == - ]]; then
+        starter=()
+    else
+        run_refused "$calls:$error"
+        expect_refusal_outcome "$what, in the default state" "" "$error"
+        what+=", after $state"
+    fi
+    run_refused "$calls:$error" "${starter[@]}"
+    expect_refusal_outcome "$what" "$step" "$error"
+done <<'EOF'
+setitimer|EPERM|launch --timers 100000|disarm the interval timers
+rt_sigaction|EPERM|launch --ignore 2|reset the signal dispositions
+rt_sigprocmask|ENOSYS|launch --block 10|unblock signals
+chdir|EACCES|env -C /tmp|change to the root directory
+prlimit64,setrlimit|EPERM|prlimit --cpu=5:unlimited|raise the CPU time limit
+sched_setscheduler|EPERM|chrt --idle 0|set the ordinary scheduling policy
+setpriority|EACCES|nice -n 19|set the scheduling priority
+ioprio_set|EPERM|ionice -c 3|set the default I/O priority
+personality|ENOSYS|setarch linux32 --uname-2.6|set the Linux personality
+prctl|EPERM|launch --timer-slack 100000000|set the default timer slack
+sched_setaffinity|EPERM|taskset -c 0|allow every CPU
+set_mempolicy|ENOSYS|launch --bind-memory|set the default memory policy
+set_mempolicy,get_mempolicy,mbind|EPERM|launch --bind-memory|set the default memory policy
+prctl|EPERM|launch --no-thp|allow transparent huge pages
+keyctl|EPERM|-|join a session keyring of its own
+keyctl,add_key,request_key|EPERM|launch --session-keyring starter|
+set_mempolicy,get_mempolicy,mbind,keyctl,add_key,request_key,close_range|EPERM|setpriv --bounding-set -sys_nice,-sys_resource --|
+EOF
+
 # The access gate runs code that is not ours as root, the role library and
 # the name service behind getpwuid: the caller's descriptors and
 # environment must not reach it. What it leaves behind is cleaned up too.
