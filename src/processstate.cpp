@@ -484,15 +484,30 @@ static bool transparentHugePagesAllowed()
            std::strcmp(enabled, "1") == 0;
 }
 
+// Linux 6.4's name for it; glibc 2.31's headers are older.
+#ifndef PR_SET_MEMORY_MERGE
+#define PR_SET_MEMORY_MERGE 67
+#endif
+
+// A kernel without KSM shows no ksm_stat.
+static bool memoryMergingOff()
+{
+    char merging[8];
+    return kernelLacks("/proc/self/ksm_stat") ||
+           (readStateField("/proc/self/ksm_stat", "ksm_merge_any:", merging, sizeof merging) &&
+            std::strcmp(merging, "no") == 0);
+}
+
 // Besides its limits, the caller hands a root change a scheduling state it
 // chose: nice 19 and the idle policies to starve it while it holds the
 // configurator's lock, so that every other change waits; fewer CPUs, or a
 // memory policy bound to a few nodes, to the same end; an out-of-memory
 // score that makes it the first process killed half-way; a personality
 // under which uname lies to it; a timer slack that stretches its sleeps;
-// transparent huge pages turned off; and a umask that decides the modes of
-// root's files. A change starts from the state a system service gets
-// instead.
+// transparent huge pages turned off; merging of its memory with identical
+// pages elsewhere, whose timing would tell a caller with such pages what
+// the change's memory holds; and a umask that decides the modes of root's
+// files. A change starts from the state a system service gets instead.
 void setChangeProcessState()
 {
     // Not installed set-user-ID, the change runs as the caller, in the state
@@ -530,10 +545,12 @@ void setChangeProcessState()
     // glibc has no wrapper.
     if (syscall(SYS_set_mempolicy, MPOL_DEFAULT, nullptr, 0UL) != 0)
         insistOn(hasDefaultMemoryPolicy, "set the default memory policy");
-    // A kernel that does not know the option (before Linux 3.15) cannot
-    // have turned them off.
+    // A kernel that does not know an option (before Linux 3.15 for huge
+    // pages, 6.4 for merging) cannot have turned it on.
     if (prctl(PR_SET_THP_DISABLE, 0UL, 0UL, 0UL, 0UL) != 0 && errno != EINVAL)
         insistOn(transparentHugePagesAllowed, "allow transparent huge pages");
+    if (prctl(PR_SET_MEMORY_MERGE, 0UL, 0UL, 0UL, 0UL) != 0 && errno != EINVAL)
+        insistOn(memoryMergingOff, "turn off memory merging");
     resetOutOfMemoryScore();
 }
 

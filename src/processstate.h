@@ -24,9 +24,9 @@ void setChangeLimits();
 // Sets the rest of the state a change runs in: umask 022, the ordinary
 // scheduling policy at nice 0, the default I/O priority, the plain Linux
 // personality, the default timer slack, an out-of-memory score of 0, every
-// CPU online, the default memory policy and transparent huge pages
-// allowed. Where a reset is refused as root, ends the process unless the
-// state already is that. Without root's effective id
+// CPU online, the default memory policy, transparent huge pages allowed
+// and no memory merging. Where a reset is refused as root, ends the
+// process unless the state already is that. Without root's effective id
 // (not installed set-user-ID) the change runs as the caller and keeps the
 // caller's state, as a query or listing alone does.
 void setChangeProcessState();

@@ -212,12 +212,22 @@ else
     hostile_launch+=(setarch linux32 --uname-2.6)
 fi
 hostile_limits="ulimit -S -l 0 -S -i 0 -S -q 0 -S -u 64 -S -x 0 -S -m 1024 -S -R 1000"
+# KSM merging takes no privilege, from Linux 6.4 on.
+hostile_options=(--timer-slack 100000000 --bind-memory --no-thp --session-keyring caller)
+may_merge=0
+if sanitized_build; then
+    echo "left out: KSM merging, whose undoing walks AddressSanitizer's shadow memory page by page"
+elif ! "$launch" --merge-memory true 2>/dev/null; then
+    echo "left out: KSM merging, which this kernel does not offer a process"
+else
+    hostile_options+=(--merge-memory)
+    may_merge=1
+fi
 run_hostile() { # ARG...
     forget_runs
     # The launch helper first, started by setpriv itself: the build tree may
     # lie in a directory only root may enter, such as /root.
-    sandbox_as tavik "$launch" --timer-slack 100000000 --bind-memory --no-thp \
-        --session-keyring caller \
+    sandbox_as tavik "$launch" "${hostile_options[@]}" \
         bash -c "umask 077; echo 1000 >/proc/self/oom_score_adj; $hostile_limits; exec \"\$@\"" \
         bash "${hostile_launch[@]}" "$vidselect" "$@" >"$out" 2>"$err"
     status=$?
@@ -240,6 +250,9 @@ else
     expect_recorded "with the default memory policy" m mempolicy default
     expect_recorded "with transparent huge pages allowed" m thp_disable 0
     expect_recorded "with a session keyring of its own, root's" m session_keyring "0 _ses"
+    if ((may_merge)); then
+        expect_recorded "with no memory merged by KSM" m memory_merge 0
+    fi
 fi
 # The machine itself may keep this test to fewer CPUs than it has online;
 # the tool cannot be asked for more.
@@ -283,6 +296,9 @@ expect_recorded "and session keyring" q session_keyring "1500 caller"
 expect_recorded "and CPUs" q cpus "$caller_cpus"
 expect_recorded "and locked-memory limit" q memlock 0
 expect_recorded "and process limit" q nproc 64
+if ((may_merge)); then
+    expect_recorded "and KSM merging" q memory_merge 1
+fi
 
 # Each system call a reset makes, refused by root's filter as a container's
 # profile or a service manager's may refuse it: where the state the starter
@@ -323,6 +339,9 @@ while IFS='|' read -r calls error state step; do
         { (($(getconf _NPROCESSORS_ONLN) < 2)) || [[ $allowed_cpus != "$online_cpus" ]]; }; then
         echo "left out: sched_setaffinity refused, which needs two CPUs online, both this test's"
         continue
+    elif [[ $state == *--merge-memory* ]] && ((!may_merge)); then
+        echo "left out: prctl refused with KSM merging on, as KSM merging above"
+        continue
     elif sanitized_build && [[ $calls =~ rt_sigaction|rt_sigprocmask|prlimit64 ]]; then
         echo "left out: $calls refused, without which AddressSanitizer's runtime cannot start"
         continue
@@ -352,6 +371,7 @@ sched_setaffinity|EPERM|taskset -c 0|allow every CPU
 set_mempolicy|ENOSYS|launch --bind-memory|set the default memory policy
 set_mempolicy,get_mempolicy,mbind|EPERM|launch --bind-memory|set the default memory policy
 prctl|EPERM|launch --no-thp|allow transparent huge pages
+prctl|EPERM|launch --merge-memory|turn off memory merging
 keyctl|EPERM|-|join a session keyring of its own
 keyctl,add_key,request_key|EPERM|launch --session-keyring starter|
 set_mempolicy,get_mempolicy,mbind,keyctl,add_key,request_key,close_range|EPERM|setpriv --bounding-set -sys_nice,-sys_resource --|
