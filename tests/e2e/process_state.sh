@@ -300,6 +300,17 @@ if ((may_merge)); then
     expect_recorded "and KSM merging" q memory_merge 1
 fi
 
+# Exec-restriction securebits take no privilege from Linux 6.14 on, and ask
+# only an interpreter that honours them to restrict itself; the system's
+# shell does not, and the change runs.
+if sandbox_as tavik "$launch" --securebits 0xf00 true 2>/dev/null; then
+    run_launched tavik --securebits 0xf00 -- -m vesa -q
+    expect_status "the caller's exec-restriction securebits stop no change" 0
+    expect_runs "the change and the query run under them" m q
+else
+    echo "left out: the exec-restriction securebits, which this kernel keeps to privileged processes"
+fi
+
 # Each system call a reset makes, refused by root's filter as a container's
 # profile or a service manager's may refuse it: where the state the starter
 # hands on is already what the reset would make it, the change runs; where
