@@ -3,7 +3,11 @@
 #include "exitstatus.h"
 #include "failure.h"
 
+#include <algorithm>
+#include <array>
 #include <grp.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 // True when the real, effective and saved ids are `user` and `group`, all
@@ -40,8 +44,20 @@ void becomeSuperuser()
         fail(exitUnsafeState, "cannot become the superuser completely");
 }
 
+// True when no capability is permitted, and so none is effective or
+// ambient: the kernel keeps both within the permitted set.
+static bool holdsNoCapability()
+{
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> sets = {};
+    if (syscall(SYS_capget, &header, sets.data()) != 0)
+        return false;
+    return std::ranges::all_of(sets, [](const __user_cap_data_struct& set) { return set.permitted == 0; });
+}
+
 void becomeCaller()
 {
+    const bool startedAsRoot = geteuid() == 0;
     const uid_t user = getuid();
     const gid_t group = getgid();
     // Group first, while root's effective id still lets us set the saved
@@ -52,6 +68,9 @@ void becomeCaller()
     failedCalls += static_cast<int>(setresgid(group, group, group) != 0);
     failedCalls += static_cast<int>(setresuid(user, user, user) != 0);
     // As for the switch to root, the calls' results are not proof enough.
-    if (failedCalls != 0 || !holdsOnlyIds(user, group))
+    // Nor are the ids: under SECBIT_NO_SETUID_FIXUP, which a root starter
+    // may set, root's capabilities outlast the drop. The capabilities of a
+    // caller who started us without root are the caller's own to keep.
+    if (failedCalls != 0 || !holdsOnlyIds(user, group) || (startedAsRoot && !holdsNoCapability()))
         fail(exitUnsafeState, "cannot give up the superuser's rights completely");
 }

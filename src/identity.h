@@ -12,5 +12,6 @@ void becomeSuperuser();
 // For a listing or query that runs without a change, which needs no root:
 // sets the real, effective and saved user and group ids to the caller's
 // real ones for good, so that the configurator runs as the caller whatever
-// the shell does with an effective id it did not start with.
+// the shell does with an effective id it did not start with. Started with
+// root's effective id, it also ends the run if any capability is left.
 void becomeCaller();

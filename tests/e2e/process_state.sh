@@ -62,18 +62,27 @@ run_after tavik "exec 3</dev/null 7>$sandbox_scratch/leak 200<$vidselect" -m ves
 expect_recorded "no descriptor above 2 reaches the change" m fds "0 1 2"
 expect_recorded "nor the listing" l fds "0 1 2"
 
-# Before Linux 5.9 there is no close_range, and the descriptors are closed
-# from the listing of /proc/self/fd instead. Root's seccomp filter makes
-# close_range fail so, then drops to the service account, whose shell
-# leaves the same descriptors open.
-forget_runs
-"$launch" --deny-close-range setpriv --reuid tavik --regid tavik --clear-groups -- \
-    bash -c "exec 3</dev/null 7>$sandbox_scratch/leak 200<$vidselect; exec \"\$0\" \"\$@\"" \
-    "$vidselect" -m vesa -l >"$out" 2>"$err"
-status=$?
-expect_status "a kernel without close_range stops nothing" 0
-expect_recorded "without close_range, no descriptor above 2 reaches the change" m fds "0 1 2"
-expect_recorded "nor the listing" l fds "0 1 2"
+# Before Linux 5.9 there is no close_range, and older container profiles
+# refuse every call they do not know with EPERM: the descriptors are closed
+# from the listing of /proc/self/fd instead. Root's seccomp filter refuses
+# close_range so, then drops to the service account, whose shell leaves the
+# same descriptors open, for a change and a listing after it, and for a
+# query alone.
+for error in ENOSYS EPERM; do
+    for request in "m l:-m vesa -l" "q:-q"; do
+        forget_runs
+        # shellcheck disable=SC2086 # the request's words
+        "$launch" --deny close_range:$error setpriv --reuid tavik --regid tavik --clear-groups -- \
+            bash -c "exec 3</dev/null 7>$sandbox_scratch/leak 200<$vidselect; exec \"\$0\" \"\$@\"" \
+            "$vidselect" ${request#*:} >"$out" 2>"$err"
+        status=$?
+        expect_status "close_range refused with $error stops nothing (${request#*:})" 0
+        for operation in ${request%%:*}; do
+            expect_recorded "close_range refused with $error: no descriptor above 2 reaches $operation" \
+                "$operation" fds "0 1 2"
+        done
+    done
+done
 
 run_after tavik "exec <&- >&- 2>&-" -m vesa -q
 expect_recorded "closed standard descriptors are open again for the configurator" m fds "0 1 2"
@@ -203,12 +212,22 @@ else
     hostile_launch+=(setarch linux32 --uname-2.6)
 fi
 hostile_limits="ulimit -S -l 0 -S -i 0 -S -q 0 -S -u 64 -S -x 0 -S -m 1024 -S -R 1000"
+# KSM merging takes no privilege, from Linux 6.4 on.
+hostile_options=(--timer-slack 100000000 --bind-memory --no-thp --session-keyring caller)
+may_merge=0
+if sanitized_build; then
+    echo "left out: KSM merging, whose undoing walks AddressSanitizer's shadow memory page by page"
+elif ! "$launch" --merge-memory true 2>/dev/null; then
+    echo "left out: KSM merging, which this kernel does not offer a process"
+else
+    hostile_options+=(--merge-memory)
+    may_merge=1
+fi
 run_hostile() { # ARG...
     forget_runs
     # The launch helper first, started by setpriv itself: the build tree may
     # lie in a directory only root may enter, such as /root.
-    sandbox_as tavik "$launch" --timer-slack 100000000 --bind-memory --no-thp \
-        --session-keyring caller \
+    sandbox_as tavik "$launch" "${hostile_options[@]}" \
         bash -c "umask 077; echo 1000 >/proc/self/oom_score_adj; $hostile_limits; exec \"\$@\"" \
         bash "${hostile_launch[@]}" "$vidselect" "$@" >"$out" 2>"$err"
     status=$?
@@ -231,6 +250,9 @@ else
     expect_recorded "with the default memory policy" m mempolicy default
     expect_recorded "with transparent huge pages allowed" m thp_disable 0
     expect_recorded "with a session keyring of its own, root's" m session_keyring "0 _ses"
+    if ((may_merge)); then
+        expect_recorded "with no memory merged by KSM" m memory_merge 0
+    fi
 fi
 # The machine itself may keep this test to fewer CPUs than it has online;
 # the tool cannot be asked for more.
@@ -274,6 +296,97 @@ expect_recorded "and session keyring" q session_keyring "1500 caller"
 expect_recorded "and CPUs" q cpus "$caller_cpus"
 expect_recorded "and locked-memory limit" q memlock 0
 expect_recorded "and process limit" q nproc 64
+if ((may_merge)); then
+    expect_recorded "and KSM merging" q memory_merge 1
+fi
+
+# Exec-restriction securebits take no privilege from Linux 6.14 on, and ask
+# only an interpreter that honours them to restrict itself; the system's
+# shell does not, and the change runs.
+if sandbox_as tavik "$launch" --securebits 0xf00 true 2>/dev/null; then
+    run_launched tavik --securebits 0xf00 -- -m vesa -q
+    expect_status "the caller's exec-restriction securebits stop no change" 0
+    expect_runs "the change and the query run under them" m q
+else
+    echo "left out: the exec-restriction securebits, which this kernel keeps to privileged processes"
+fi
+
+# Each system call a reset makes, refused by root's filter as a container's
+# profile or a service manager's may refuse it: where the state the starter
+# hands on is already what the reset would make it, the change runs; where
+# the starter set it otherwise first (STATE, a command that wraps the rest;
+# "launch" is the helper), it stops, naming the state, and nothing runs. A
+# STATE of "-": the refusal alone decides. Every run starts in /, with
+# default signal dispositions, at nice 0, whatever this suite started with.
+declare -A error_text=([EPERM]="Operation not permitted" [EACCES]="Permission denied"
+    [ENOSYS]="Function not implemented")
+run_refused() { # CALLS:ERROR [STATE...]
+    local refusal=$1
+    shift
+    forget_runs
+    env -C / --default-signal nice -n "$((-$(nice)))" "$@" \
+        "$launch" --deny "$refusal" --drop-to 1500:1500 "$vidselect" -m vesa -q >"$out" 2>"$err"
+    status=$?
+}
+expect_refusal_outcome() { # WHAT STEP ERROR: STEP empty when the change runs
+    if [[ -z $2 ]]; then
+        expect_status "$1: the change runs" 0
+        expect_stderr "$1: without a complaint" ""
+        expect_runs "$1: the change and the query run" m q
+    else
+        expect_status "$1: status" 1
+        expect_stderr "$1: names the state" "vidselect: cannot $2: ${error_text[$3]}"$'\n'
+        expect_runs "$1: nothing runs"
+    fi
+}
+allowed_cpus=$(sed -n 's/^Cpus_allowed_list:\t//p' /proc/self/status)
+while IFS='|' read -r calls error state step; do
+    read -ra starter <<<"$state"
+    if [[ ${starter[0]} == launch ]]; then starter[0]=$launch; fi
+    if [[ -n $emulator ]]; then
+        echo "left out: refused calls, which qemu-user makes for itself too"
+        break
+    elif [[ $calls == sched_setaffinity ]] &&
+        { (($(getconf _NPROCESSORS_ONLN) < 2)) || [[ $allowed_cpus != "$online_cpus" ]]; }; then
+        echo "left out: sched_setaffinity refused, which needs two CPUs online, both this test's"
+        continue
+    elif [[ $state == *--merge-memory* ]] && ((!may_merge)); then
+        echo "left out: prctl refused with KSM merging on, as KSM merging above"
+        continue
+    elif sanitized_build && [[ $calls =~ rt_sigaction|rt_sigprocmask|prlimit64 ]]; then
+        echo "left out: $calls refused, without which AddressSanitizer's runtime cannot start"
+        continue
+    fi
+    what="$calls refused with $error"
+    if [[ $state == - ]]; then
+        starter=()
+    else
+        run_refused "$calls:$error"
+        expect_refusal_outcome "$what, in the default state" "" "$error"
+        what+=", after $state"
+    fi
+    run_refused "$calls:$error" "${starter[@]}"
+    expect_refusal_outcome "$what" "$step" "$error"
+done <<'EOF'
+setitimer|EPERM|launch --timers 100000|disarm the interval timers
+rt_sigaction|EPERM|launch --ignore 2|reset the signal dispositions
+rt_sigprocmask|ENOSYS|launch --block 10|unblock signals
+chdir|EACCES|env -C /tmp|change to the root directory
+prlimit64,setrlimit|EPERM|prlimit --cpu=5:unlimited|raise the CPU time limit
+sched_setscheduler|EPERM|chrt --idle 0|set the ordinary scheduling policy
+setpriority|EACCES|nice -n 19|set the scheduling priority
+ioprio_set|EPERM|ionice -c 3|set the default I/O priority
+personality|ENOSYS|setarch linux32 --uname-2.6|set the Linux personality
+prctl|EPERM|launch --timer-slack 100000000|set the default timer slack
+sched_setaffinity|EPERM|taskset -c 0|allow every CPU
+set_mempolicy|ENOSYS|launch --bind-memory|set the default memory policy
+set_mempolicy,get_mempolicy,mbind|EPERM|launch --bind-memory|set the default memory policy
+prctl|EPERM|launch --no-thp|allow transparent huge pages
+prctl|EPERM|launch --merge-memory|turn off memory merging
+keyctl|EPERM|-|join a session keyring of its own
+keyctl,add_key,request_key|EPERM|launch --session-keyring starter|
+set_mempolicy,get_mempolicy,mbind,keyctl,add_key,request_key,close_range|EPERM|setpriv --bounding-set -sys_nice,-sys_resource --|
+EOF
 
 # The access gate runs code that is not ours as root, the role library and
 # the name service behind getpwuid: the caller's descriptors and

@@ -21,6 +21,8 @@
  *   mempolicy    the memory policy: default, preferred, bind, interleave
  *                or local
  *   thp_disable  1 if transparent huge pages are turned off, else 0
+ *   memory_merge 1 if KSM merges its memory, 0 if not, -1 where the
+ *                kernel cannot say
  *   session_keyring  the owner's user id and the name of its session
  *                keyring
  *   cpu, fsize, data, stack, core, rss, nproc, nofile, memlock, as,
@@ -182,12 +184,13 @@ static void describeScheduling(char *out, size_t size)
         sscanf(keyring, "keyring;%u;%*[^;];%*[^;];%127s", &owner, name);
     snprintf(out, size,
              "niceness %d\npolicy %s%s\nioprio %s %ld\npersonality 0x%x\noom_score_adj %s\ncpus %s\ntimerslack %ld\n"
-             "mempolicy %s\nthp_disable %d\nsession_keyring %d %s\n",
+             "mempolicy %s\nthp_disable %d\nmemory_merge %d\nsession_keyring %d %s\n",
              niceness, policyName(policy), (policy & SCHED_RESET_ON_FORK) ? " reset-on-fork" : "",
              ioClass >= 0 && ioClass < 4 ? ioClasses[ioClass] : "(unknown)", ioPriority < 0 ? -1 : ioPriority & 7,
              (unsigned)persona, oomScore, cpus, timerSlack,
              memoryPolicy >= 0 && memoryPolicy < 5 ? memoryPolicies[memoryPolicy] : "(unknown)",
-             prctl(PR_GET_THP_DISABLE, 0, 0, 0, 0), (int)owner, name);
+             prctl(PR_GET_THP_DISABLE, 0, 0, 0, 0), prctl(68 /* PR_GET_MEMORY_MERGE */, 0, 0, 0, 0), (int)owner,
+             name);
 }
 
 int main(int argc, char *argv[])
