@@ -1,6 +1,5 @@
 #include "access.h"
 
-#include "exitstatus.h"
 #include "failure.h"
 
 #include <vorn.h>
@@ -17,7 +16,7 @@ static constexpr const char* insufficientPrivileges = "Access denied, Insufficie
 
 [[noreturn]] static void denyAccess(const char* reason)
 {
-    deny(exitDenied, reason);
+    deny(reason);
 }
 
 void checkAccess()

@@ -2,8 +2,6 @@
 
 #include "configuratorcommands.h"
 #include "drivername.h"
-#include "identity.h"
-#include "processstate.h"
 
 #include <array>
 #include <cstdio>
@@ -36,15 +34,6 @@ int changeX(const char* drivername)
     std::array<char, changeCommandSize> command;
     if (!formatChangeCommand(command, drivername))
         return -1;
-    // Before anything runs as root for the change: the caller's limits must
-    // not cut it short, nor let a crashing root configurator dump core, and
-    // the scheduling state the caller chose must not starve it.
-    setChangeLimits();
-    setChangeProcessState();
-    // The switch to root, for the rest of the run: the change, and a query
-    // or listing asked for with it, run wholly as the superuser.
-    becomeSuperuser();
-    joinOwnSessionKeyring();
     return runCommand(command.data());
 }
 

@@ -7,8 +7,8 @@ int listAllX();
 int listCurX();
 
 // Refuses a name checkDriverName refuses (returning -1, running nothing);
-// otherwise sets the change's resource limits and process state, becomes
-// the superuser for good and runs the change.
+// otherwise runs the change, as whoever main made the run (the superuser,
+// with the change's limits and state).
 int changeX(const char* drivername);
 
 // True when a status returned above stands for a configurator that ran and

@@ -1,5 +1,7 @@
 #include "failure.h"
 
+#include "exitstatus.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -23,16 +25,16 @@ static void printFailure(const char* format, std::va_list arguments, const char*
 
 // printf's way, as err(3)'s, so that the compiler checks every format
 // against its arguments (failure.h).
-void fail(int status, const char* format, ...) // NOLINT(cert-dcl50-cpp)
+void fail(const char* format, ...) // NOLINT(cert-dcl50-cpp)
 {
     std::va_list arguments;
     va_start(arguments, format);
     printFailure(format, arguments, nullptr);
     va_end(arguments);
-    std::exit(status);
+    std::exit(exitFailure);
 }
 
-void failWithError(int status, const char* format, ...) // NOLINT(cert-dcl50-cpp)
+void failWithError(const char* format, ...) // NOLINT(cert-dcl50-cpp)
 {
     // Taken first: formatting may change errno.
     const char* const errorText = std::strerror(errno);
@@ -40,11 +42,17 @@ void failWithError(int status, const char* format, ...) // NOLINT(cert-dcl50-cpp
     va_start(arguments, format);
     printFailure(format, arguments, errorText);
     va_end(arguments);
-    std::exit(status);
+    std::exit(exitFailure);
 }
 
-void deny(int status, const char* line)
+void deny(const char* line)
 {
     std::puts(line);
-    std::exit(status);
+    std::exit(exitFailure);
+}
+
+void failWithUsage(const char* usage)
+{
+    std::fputs(usage, stderr);
+    std::exit(exitFailure);
 }

@@ -1,6 +1,5 @@
 #include "identity.h"
 
-#include "exitstatus.h"
 #include "failure.h"
 
 #include <algorithm>
@@ -41,7 +40,7 @@ void becomeSuperuser()
     // were trimmed by whoever started it can see setuid(0) succeed and
     // change the effective id alone. It must not run anything half-switched.
     if (startedAsRoot && (failedCalls != 0 || !holdsOnlyIds(0, 0) || getgroups(0, nullptr) != 0))
-        fail(exitUnsafeState, "cannot become the superuser completely");
+        fail("cannot become the superuser completely");
 }
 
 // True when no capability is permitted, and so none is effective or
@@ -72,5 +71,5 @@ void becomeCaller()
     // may set, root's capabilities outlast the drop. The capabilities of a
     // caller who started us without root are the caller's own to keep.
     if (failedCalls != 0 || !holdsOnlyIds(user, group) || (startedAsRoot && !holdsNoCapability()))
-        fail(exitUnsafeState, "cannot give up the superuser's rights completely");
+        fail("cannot give up the superuser's rights completely");
 }

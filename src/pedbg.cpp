@@ -4,16 +4,15 @@
 // root.
 
 #include "access.h"
+#include "changelimits.h"
+#include "changestate.h"
 #include "configurator.h"
 #include "drivername.h"
 #include "exitstatus.h"
 #include "failure.h"
+#include "firstreset.h"
 #include "identity.h"
-#include "processstate.h"
 
-#include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <getopt.h>
 
 namespace {
@@ -25,16 +24,15 @@ struct Request {
     const char* driverName = nullptr;
 };
 
-constexpr std::array usageText = {
-    "Usage: vidselect [ -m  <drivername >] | -l | -q ] [--help]\n",
-    "\tTool for Product Engineer/Support personnel to change the\n\t\tdefault graphic driver for the ZVK\n",
-    "\tThis command requires PE authority to run.\n\n",
-    "\t-m \tChanges the default driver to drivername that is specified.\n",
-    "\t-l \tLists the possible supported graphic drivers\n",
-    "\t-q \tLists the current Graphics driver.\n\n",
-    "\tThe X server must be restarted to pick up the new setting.\n",
-    "\t\t<ctrl><alt><Backspace> or reboot ZVK\n",
-};
+constexpr const char* usageText =
+    "Usage: vidselect [ -m  <drivername >] | -l | -q ] [--help]\n"
+    "\tTool for Product Engineer/Support personnel to change the\n\t\tdefault graphic driver for the ZVK\n"
+    "\tThis command requires PE authority to run.\n\n"
+    "\t-m \tChanges the default driver to drivername that is specified.\n"
+    "\t-l \tLists the possible supported graphic drivers\n"
+    "\t-q \tLists the current Graphics driver.\n\n"
+    "\tThe X server must be restarted to pick up the new setting.\n"
+    "\t\t<ctrl><alt><Backspace> or reboot ZVK\n";
 
 // --help returns 0, which is none of the option letters, and so ends in
 // the usage text like any other misuse.
@@ -47,9 +45,7 @@ constexpr option long_options[] = {
 
 [[noreturn]] static void printUsage()
 {
-    for (const char* piece : usageText)
-        std::fputs(piece, stderr);
-    std::exit(exitUsage);
+    failWithUsage(usageText);
 }
 
 static Request parseCommandLine(int argc, char* argv[])
@@ -96,15 +92,30 @@ int main(int argc, char* argv[])
         const DriverNameProblem problem = checkDriverName(request.driverName);
         if (problem != DriverNameProblem::none) {
             const std::string_view reason = describeDriverNameProblem(problem);
-            fail(exitRefusedName, "%.*s", static_cast<int>(reason.size()), reason.data());
+            fail("%.*s", static_cast<int>(reason.size()), reason.data());
         }
     }
 
-    // The drop to the caller, for good. Without a change nothing needs root;
-    // installed set-user-ID, we would otherwise hand the shell root's
-    // effective id and rely on it to drop it.
-    if (!request.change)
+    // Who the run acts as, decided once, before any operation runs.
+    if (request.change) {
+        // Before anything runs as root for the change: the caller's limits
+        // must not cut it short, nor let a crashing root configurator dump
+        // core, and the scheduling and memory state the caller chose must
+        // not starve it.
+        setChangeLimits();
+        setChangeProcessState();
+        // The switch to root, for the rest of the run: the change, and a
+        // query or listing asked for with it, run wholly as the superuser.
+        becomeSuperuser();
+        // Only now: the kernel makes a new session keyring its real
+        // user's, and until the switch that was the caller.
+        joinOwnSessionKeyring();
+    } else {
+        // The drop to the caller, for good. Without a change nothing needs
+        // root; installed set-user-ID, we would otherwise hand the shell
+        // root's effective id and rely on it to drop it.
         becomeCaller();
+    }
 
     // Always change first, then query, then list, whatever the order asked,
     // so a query in the same run already shows the new default. A failure
@@ -116,5 +127,5 @@ int main(int argc, char* argv[])
         allSucceeded = commandSucceeded(listCurX()) && allSucceeded;
     if (request.list)
         allSucceeded = commandSucceeded(listAllX()) && allSucceeded;
-    return allSucceeded ? exitSuccess : exitOperationFailed;
+    return allSucceeded ? exitSuccess : exitFailure;
 }
