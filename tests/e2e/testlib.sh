@@ -96,19 +96,6 @@ file_listing() {
     find /usr /etc /opt /var/lib/dpkg/info -xdev -printf '%M %u:%g %p\n' | sort
 }
 
-# find_packages DIR: the two packages scripts/package.sh put in DIR, in
-# $packages, the tool's first; the suite fails when either is missing.
-find_packages() {
-    packages=("$1"/vidselect_*.deb "$1"/vidselect-standins_*.deb)
-    local package
-    for package in "${packages[@]}"; do
-        if [[ ! -f $package ]]; then
-            echo "FAIL: no packages in $1; scripts/package.sh makes them"
-            exit 1
-        fi
-    done
-}
-
 # cannot_run REASON: the suite cannot run here. It is skipped, saying why,
 # except in CI, which installs and starts all that every suite needs and
 # never skips one: there it fails.
