@@ -64,7 +64,7 @@ if(package_architecture STREQUAL i386)
   # image, kept in /var/cache/vidselect.
   foreach(release bookworm bullseye)
     add_test(NAME e2e.machine32.${release}
-      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/machine32.sh ${package_dir} ${release} ${tool_source})
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/machine32.sh ${package_dir} ${tool_source} ${release})
     set_tests_properties(e2e.machine32.${release} PROPERTIES
       FIXTURES_REQUIRED debian_packages SKIP_RETURN_CODE 77 TIMEOUT 1800)
   endforeach()
