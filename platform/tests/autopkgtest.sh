@@ -5,9 +5,10 @@
 # promise to run on, so that an install there proves they ask for no
 # newer one.
 #
-# The root (scripts/roots.sh: a minimal Debian, with the apt-utils
-# autopkgtest publishes the packages with) is made once and kept in the
-# cache. Each run hands autopkgtest's chroot backend a throwaway overlay of
+# The root (scripts/roots.sh: a minimal Debian, with what autopkgtest
+# installs in every testbed it is given a source tree for: apt-utils, which
+# publishes the packages, and dpkg-dev, which unpacks the tree) is made once
+# and kept in the cache. Each run hands autopkgtest's chroot backend a throwaway overlay of
 # it, in a mount namespace of its own, so that the kept root never changes
 # and nothing mounted outlives the run. There autopkgtest installs the
 # packages and what the tests depend on with apt, from Debian's mirror,
@@ -42,7 +43,7 @@ if ! roots_mirror_reachable; then
     cannot_run "${0##*/} needs the Debian mirror $roots_mirror, and it cannot be reached"
 fi
 
-readonly root_script="apt-get install -y -q apt-utils"
+readonly root_script="apt-get install -y -q apt-utils dpkg-dev"
 root=$(roots_dir "autopkgtest-$release-$architecture" "$root_script$(roots_recipe)")
 work=$(mktemp -d "${TMPDIR:-/tmp}/vidselect-autopkgtest.XXXXXX")
 cleanup() {
