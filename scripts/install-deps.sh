@@ -49,7 +49,7 @@ test_packages=(
     qemu-user-static      # making its root where no 32-bit code runs natively
     devscripts            # hardening-check
     groff-base mandoc     # the man page checks
-    lintian piuparts debootstrap adequate # Debian's own package checks
+    lintian piuparts autopkgtest debootstrap adequate # Debian's own package checks
     clang-tidy cppcheck shellcheck  # static analysis
     clang libclang-rt-14-dev  # the fuzzers (libFuzzer)
     bash-completion       # the completion test

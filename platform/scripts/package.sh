@@ -56,6 +56,8 @@ root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 tool_root=$(cd "${3:-$root/..}" && pwd) || usage
 # shellcheck source=SCRIPTDIR/roots.sh
 source "$root/scripts/roots.sh"
+# shellcheck source=SCRIPTDIR/sources.sh
+source "$root/scripts/sources.sh"
 output=$(mkdir -p "${2:-$root/build/packages/$arch}" && cd "${2:-$root/build/packages/$arch}" && pwd)
 tool_copy=$output/vidselect
 standins_copy=$output/vidselect-standins
@@ -81,24 +83,7 @@ sources_stamp=$output/sources.sha256
 rm -rf "$tool_copy" "$standins_copy"
 mkdir "$tool_copy" "$standins_copy"
 
-# copy_sources TREE COPY [EXCLUDED]: the source files of TREE as they are in
-# the work tree, but for the directory EXCLUDED below it; without git, the
-# tree apart from builds and version control.
-copy_sources() {
-    local tree=$1 copy=$2 excluded=${3:-}
-    if git -C "$tree" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-        git -C "$tree" ls-files -z --cached --others --exclude-standard -- . ${excluded:+":!$excluded"} |
-            tar -C "$tree" --null -T - -cf - | tar -C "$copy" -xf -
-    else
-        tar -C "$tree" --exclude=./build --exclude=./.git ${excluded:+--exclude=./$excluded} -cf - . |
-            tar -C "$copy" -xf -
-    fi
-}
-# This project, when it sits inside the tool's tree, is no part of the
-# tool's source package.
-excluded=$(realpath --relative-to="$tool_root" "$root")
-[[ $excluded != ..* ]] || excluded=
-copy_sources "$tool_root" "$tool_copy" "$excluded"
+copy_sources "$tool_root" "$tool_copy"
 copy_sources "$root" "$standins_copy"
 
 # The build root: Debian 11 for this machine's architecture, with the

@@ -4,36 +4,44 @@
 # 32-bit code under a 64-bit kernel; a 32-bit kernel differs in its system
 # calls, personality, directory offsets and uname, and an older release in
 # its C library, dpkg and X server. So a guest booted by qemu-system-i386
-# with the release's own 32-bit kernel installs both packages with its own
-# dpkg, runs vidselect as the service account and as another account,
-# restarts its real X server with the driver chosen, and purges the
-# packages (machine32_checks.sh).
+# with the release's own 32-bit kernel runs the tool's installed-package
+# tests (its debian/tests) with its own autopkgtest, which installs both
+# packages with the guest's apt and dpkg; then it restarts its real X
+# server with the driver chosen, and purges the packages
+# (machine32_checks.sh).
 #
-# The guest's root (scripts/roots.sh: debootstrap, then its kernel and X
-# server installed with its own apt) is made once into an ext4 image, kept
-# in the cache with the kernel and initrd to boot it. Each run boots that
-# image as a snapshot, so the kept image never changes, with a second small
-# disk made afresh holding the packages and the checks. Our init
-# (machine32_init.sh) runs as PID 1, reports on the serial console and
-# powers the guest off; the verdict is read from the console, and a guest
-# that gives none within the time limit fails.
+# The guest's root (scripts/roots.sh: debootstrap, then its kernel,
+# autopkgtest and X server installed with its own apt) is made once into
+# an ext4 image, kept in the cache with the kernel and initrd to boot it.
+# Each run boots that image as a snapshot, so the kept image never changes,
+# with a second small disk made afresh holding the packages, the tool's
+# source files and the checks. Our init (machine32_init.sh) runs as PID 1,
+# reports on the serial console and powers the guest off; the verdict is
+# read from the console, and a guest that gives none within the time limit
+# fails.
 #
 # Where it cannot run (not root, no qemu-system-i386, and for a first run
 # no Debian mirror, or no way to run the guest root's 32-bit code) it is
 # skipped, saying why, except in CI, where it fails instead.
 #
-# usage: bash machine32.sh PACKAGE_DIR RELEASE
+# usage: bash machine32.sh PACKAGE_DIR TOOL_SOURCE RELEASE
 here=$(dirname "$(readlink -f "$0")")
 # shellcheck source=SCRIPTDIR/debian_root.sh
 source "$here/debian_root.sh"
-readonly release=$2
-# The kernel and what the checks run; the rest of what they need (dpkg,
-# runuser, useradd, getconf, unshare) is in every Debian root.
-readonly guest_packages=(linux-image-686 xserver-xorg-core xserver-xorg-video-dummy x11-utils)
+# shellcheck source=SCRIPTDIR/../scripts/sources.sh
+source "$platform/scripts/sources.sh"
+readonly release=$3
+# The kernel; autopkgtest, with the dpkg-dev it unpacks a source tree
+# with; and what the tests depend on besides the packages, which the
+# guest, with no network, cannot fetch: the dummy driver, with the X
+# server it is a driver of, and xdpyinfo for the restart. The rest of what
+# the checks need (dpkg, runuser, useradd, getconf, unshare) is in every
+# Debian root.
+readonly guest_packages=(linux-image-686 autopkgtest dpkg-dev xserver-xorg-core xserver-xorg-video-dummy x11-utils)
 readonly guest_init=/usr/local/sbin/machine32-init
-# Boot to power-off takes well under a minute under TCG on an idle machine;
-# the rest is room for a busy one.
-readonly boot_limit=420
+# Boot to power-off takes a minute and a half under TCG on an idle machine,
+# autopkgtest most of it; the rest is room for a busy one.
+readonly boot_limit=600
 
 if [[ $EUID -ne 0 ]]; then
     cannot_run "${0##*/} needs root: it builds a Debian root and changes into it"
@@ -66,7 +74,9 @@ build_image() {
         mkdir -p /etc/initramfs-tools/conf.d /usr/share/initramfs-tools/modules.d
         echo MODULES=list >/etc/initramfs-tools/conf.d/machine32
         printf '%s\n' virtio_pci virtio_blk crc32c_generic ext4 >/usr/share/initramfs-tools/modules.d/machine32
-        apt-get install -y -q ${guest_packages[*]}" || status=$?
+        apt-get install -y -q ${guest_packages[*]}
+        # With no network, apt knows only what autopkgtest publishes.
+        : >/etc/apt/sources.list" || status=$?
     if ((status == 77)); then
         cannot_run "$roots_unavailable"
     elif ((status != 0)); then
@@ -115,10 +125,11 @@ if [[ ! -d $cache_dir ]]; then
     echo "machine32: the guest's image was made in ${SECONDS}s"
 fi
 
-# The second disk: both packages, the checks, and the X server's start as
-# the sandbox does it.
-mkdir "$work/disk"
-cp "${packages[@]}" "$here/machine32_checks.sh" "$here/testlib.sh" "$here/../../scripts/xserver.sh" "$work/disk/"
+# The second disk: both packages, the tool's source files with its tests,
+# the checks, and the X server's start as the sandbox does it.
+mkdir -p "$work/disk/source"
+cp "${packages[@]}" "$here/machine32_checks.sh" "$platform/scripts/xserver.sh" "$work/disk/"
+copy_sources "$tool_source" "$work/disk/source"
 truncate -s 32M "$work/disk.ext4"
 if ! mkfs.ext4 -q -F -L machine32-tests -d "$work/disk" "$work/disk.ext4" >"$work/mkfs.log" 2>&1; then
     cat "$work/mkfs.log"

@@ -2,9 +2,10 @@
 # architecture. debhelper builds them from their sources, not from these
 # trees, in a Debian 11 root of their own (scripts/package.sh), which needs
 # root: once per build tree, and again only when the sources change.
-# lintian checks them; a native build also installs and purges them with
-# dpkg in the sandbox and with piuparts, an i386 build on a 32-bit machine
-# of each Debian release they are for.
+# lintian checks them. A native build also installs and purges them with
+# piuparts, and runs the tool's installed-package tests (its debian/tests)
+# with autopkgtest in a Debian 12 and a Debian 11 root; an i386 build runs
+# those tests on a whole 32-bit machine of each release.
 if(STANDINS_SANITIZE)
   return()
 endif()
@@ -37,13 +38,19 @@ set_tests_properties(package.lintian PROPERTIES
 
 if(NOT CMAKE_CROSSCOMPILING)
   add_test(NAME package.piuparts
-    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/piuparts.sh ${package_dir} ${PROJECT_BINARY_DIR}/piuparts)
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/piuparts.sh ${package_dir} ${tool_source}
+            ${PROJECT_BINARY_DIR}/piuparts)
   set_tests_properties(package.piuparts PROPERTIES
     FIXTURES_REQUIRED debian_packages SKIP_RETURN_CODE 77 TIMEOUT 1800)
-  add_test(NAME e2e.packages
-    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/packages.sh ${VIDSELECT_BUILD_DIR} ${package_dir})
-  set_tests_properties(e2e.packages PROPERTIES
-    FIXTURES_REQUIRED debian_packages SKIP_RETURN_CODE 77 TIMEOUT 300)
+  # The tool's debian/tests, run by autopkgtest in a root of each Debian
+  # release the packages are for.
+  foreach(release bookworm bullseye)
+    add_test(NAME package.autopkgtest.${release}
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/autopkgtest.sh ${package_dir} ${tool_source}
+              ${release} ${PROJECT_BINARY_DIR}/autopkgtest/${release})
+    set_tests_properties(package.autopkgtest.${release} PROPERTIES
+      FIXTURES_REQUIRED debian_packages SKIP_RETURN_CODE 77 TIMEOUT 900)
+  endforeach()
 endif()
 
 if(package_architecture STREQUAL i386)
@@ -57,7 +64,7 @@ if(package_architecture STREQUAL i386)
   # image, kept in /var/cache/vidselect.
   foreach(release bookworm bullseye)
     add_test(NAME e2e.machine32.${release}
-      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/machine32.sh ${package_dir} ${release} ${tool_source})
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/machine32.sh ${package_dir} ${tool_source} ${release})
     set_tests_properties(e2e.machine32.${release} PROPERTIES
       FIXTURES_REQUIRED debian_packages SKIP_RETURN_CODE 77 TIMEOUT 1800)
   endforeach()

@@ -6,10 +6,10 @@
 # second run skips debootstrap, and piuparts' log with it. Where it cannot run (not root, no Debian
 # mirror) it is skipped, saying why, except in CI, where it fails instead.
 #
-# usage: bash piuparts.sh PACKAGE_DIR CACHE_DIR
+# usage: bash piuparts.sh PACKAGE_DIR TOOL_SOURCE CACHE_DIR
 # shellcheck source=SCRIPTDIR/debian_root.sh
 source "$(dirname "$(readlink -f "$0")")/debian_root.sh"
-cache_dir=$2
+cache_dir=$3
 readonly distribution=bookworm
 
 if [[ $EUID -ne 0 ]]; then

@@ -1,12 +1,13 @@
 # shellcheck shell=bash
 # The checks every end-to-end suite shares, with no side effect: sourcing
 # it only defines them. The sandbox's set-up is elsewhere (lib.sh, and
-# scripts/sandbox.sh under it); the 32-bit guest gets a copy of this file on
-# its second disk (machine32.sh).
+# scripts/sandbox.sh under it); the installed-package tests (debian/tests)
+# take them too, wherever autopkgtest runs them.
 #
 # Each check counts itself in $passed or $failed and says FAIL, with what
 # it found, when it fails; with testlib_announce_passes=true it says PASS
-# too, as the guest does on its console. A suite ends with finish.
+# too, as the installed-package tests do for their logs. A suite ends with
+# finish.
 
 passed=0
 failed=0
@@ -87,26 +88,6 @@ expect_same_file() {
     else
         fail "$1" "$2 was:" "$(shown "$3")" "expected:" "$(shown "$4")"
     fi
-}
-
-# Everything a package could leave behind or take away, with its type,
-# mode and owner. dpkg's own bookkeeping outside info/ (status, logs,
-# triggers) changes with any package, and is left out.
-file_listing() {
-    find /usr /etc /opt /var/lib/dpkg/info -xdev -printf '%M %u:%g %p\n' | sort
-}
-
-# find_packages DIR: the two packages scripts/package.sh put in DIR, in
-# $packages, the tool's first; the suite fails when either is missing.
-find_packages() {
-    packages=("$1"/vidselect_*.deb "$1"/vidselect-standins_*.deb)
-    local package
-    for package in "${packages[@]}"; do
-        if [[ ! -f $package ]]; then
-            echo "FAIL: no packages in $1; scripts/package.sh makes them"
-            exit 1
-        fi
-    done
 }
 
 # cannot_run REASON: the suite cannot run here. It is skipped, saying why,
