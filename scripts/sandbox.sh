@@ -10,8 +10,8 @@
 
 readonly sandbox_skip_status=77 # CTest's SKIP_RETURN_CODE for the e2e tests
 sandbox_scripts=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-# Where the stand-in configurator finds driver modules and writes the X
-# server's configuration, as the X server itself reads them.
+# Where a configurator finds driver modules and writes the X server's
+# configuration, as the X server itself reads them.
 readonly sandbox_drivers=/usr/lib/xorg/modules/drivers
 readonly sandbox_x_config_dir=/etc/X11/xorg.conf.d
 
