@@ -143,11 +143,12 @@ sandbox_as() {
     setpriv --reuid "$uid" --regid "$gid" "${groups[@]}" -- "$@"
 }
 
-# sandbox_build WHAT SOURCE_DIR PRESET: configures and builds PRESET of the
-# project in SOURCE_DIR, its output in a log, so that what the caller shows
-# is what the reader sees; a failure shows the log's tail, and exits.
+# sandbox_build WHAT SOURCE_DIR PRESET LOG: configures and builds PRESET of
+# the project in SOURCE_DIR, its output in ${TMPDIR:-/tmp}/LOG, so that
+# what the caller shows is what the reader sees; a failure shows the log's
+# tail, and exits.
 sandbox_build() {
-    local log=${TMPDIR:-/tmp}/vidselect-build.log
+    local log=${TMPDIR:-/tmp}/$4
     echo "Building $1 (log: $log)"
     if ! (cd "$2" && cmake --preset "$3" && cmake --build --preset "$3" --parallel "$(nproc)") >"$log" 2>&1; then
         tail -n 20 "$log" >&2
@@ -167,7 +168,7 @@ readonly sandbox_tool_build=$sandbox_scripts/../build/tool
 sandbox_build_tool() {
     sandbox_check_possible
     "$sandbox_scripts/install-deps.sh" demo || exit
-    sandbox_build vidselect "$sandbox_scripts/.." tool
+    sandbox_build vidselect "$sandbox_scripts/.." tool vidselect-build.log
 }
 
 sandbox_start_with_tool_build() {

@@ -18,7 +18,7 @@ source "$here/xserver.sh"
 
 if ! sandbox_inside; then
     sandbox_build_tool
-    sandbox_build "the stand-ins" "$here/.." tool
+    sandbox_build "the stand-ins" "$here/.." tool vidselect-standins-build.log
 fi
 sandbox_enter "$@"
 sandbox_setup
