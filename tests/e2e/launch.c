@@ -93,9 +93,9 @@ static int refusal[KNOWN_CALLS];
 static int refusesAny;
 
 /* Takes "CALL[,CALL...]:ERROR". */
-static int addRefusals(char *spec)
+static int addRefusals(char *refusals)
 {
-    char *colon = strrchr(spec, ':');
+    char *colon = strrchr(refusals, ':');
     if (!colon)
         return -1;
     *colon = '\0';
@@ -109,7 +109,7 @@ static int addRefusals(char *spec)
         if (error < 0)
             return -1;
     }
-    for (char *name = strtok(spec, ","); name; name = strtok(NULL, ",")) {
+    for (char *name = strtok(refusals, ","); name; name = strtok(NULL, ",")) {
         int known = 0;
         for (size_t i = 0; i < KNOWN_CALLS; ++i)
             if (strcmp(name, knownCalls[i].name) == 0) {
