@@ -168,12 +168,9 @@ rm -f "$output"/*.deb "$output"/*.changes "$output"/*.buildinfo "$log" "$sources
 # of it whose changes go with this mount namespace, with OUTPUT at /build.
 build_in_root() {
     local root=$1 output=$2 script=$3 top=$4
-    mount -t tmpfs -o mode=0755 vidselect-package "$top" || return
-    mkdir "$top/changes" "$top/work" "$top/root"
-    mount -t overlay overlay -o "lowerdir=$root,upperdir=$top/changes,workdir=$top/work" "$top/root" || return
+    roots_overlay "$root" "$top" || return
     mkdir -p "$top/root/build"
     mount --bind "$output" "$top/root/build" || return
-    mount -t proc proc "$top/root/proc" || return
     chroot "$top/root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 bash -euc "$script"
 }
 
@@ -189,7 +186,7 @@ fi
 echo "Building the $arch packages in Debian $build_release into $output (log: $log)"
 top=$(mktemp -d "${TMPDIR:-/tmp}/vidselect-package.XXXXXX")
 if ! unshare --mount --pid --fork --propagation private -- \
-    bash -c "$(declare -f build_in_root)"' && build_in_root "$@"' build_in_root "$build_root" "$output" "
+    bash -c "$(declare -f roots_overlay build_in_root)"' && build_in_root "$@"' build_in_root "$build_root" "$output" "
         export DEB_BUILD_OPTIONS='parallel=$(nproc)$test_option'
         cd /build/vidselect
         dpkg-buildpackage $build_options

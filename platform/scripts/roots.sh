@@ -158,6 +158,18 @@ roots_make() {
     }
 }
 
+# roots_overlay ROOT TOP: a throwaway overlay of the kept ROOT at TOP/root,
+# with /proc mounted in it, its changes on a tmpfs at TOP. For a mount
+# namespace of its own, with which all of it goes, so that the kept root
+# never changes.
+roots_overlay() {
+    local root=$1 top=$2
+    mount -t tmpfs -o mode=0755 vidselect-root "$top" || return
+    mkdir "$top/changes" "$top/work" "$top/root"
+    mount -t overlay overlay -o "lowerdir=$root,upperdir=$top/changes,workdir=$top/work" "$top/root" || return
+    mount -t proc proc "$top/root/proc"
+}
+
 # roots_recipe: what roots_make makes a root with, for a recipe.
 roots_recipe() {
     declare -f roots_make roots_finish roots_in_user_namespace

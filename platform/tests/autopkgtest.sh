@@ -77,10 +77,7 @@ mkdir -p "${output_dir%/*}"
 in_overlay() {
     local root=$1 top=$2
     shift 2
-    mount -t tmpfs -o mode=0755 vidselect-autopkgtest "$top" || return
-    mkdir "$top/changes" "$top/work" "$top/root"
-    mount -t overlay overlay -o "lowerdir=$root,upperdir=$top/changes,workdir=$top/work" "$top/root" || return
-    mount -t proc proc "$top/root/proc" || return
+    roots_overlay "$root" "$top" || return
     # Terminals of its own, which apt asks for to log dpkg's run.
     mount -t devpts -o newinstance,ptmxmode=0666,mode=0620,gid=5 devpts "$top/root/dev/pts" || return
     mount --bind "$top/root/dev/pts/ptmx" "$top/root/dev/ptmx" || return
@@ -92,7 +89,7 @@ log=$output_dir.log
 echo "autopkgtest: ${packages[*]##*/} in Debian $release (log: $log)"
 status=0
 unshare --mount --pid --fork --propagation private -- \
-    bash -c "$(declare -f in_overlay)"' && in_overlay "$@"' in_overlay "$root" "$work/top" \
+    bash -c "$(declare -f roots_overlay in_overlay)"' && in_overlay "$@"' in_overlay "$root" "$work/top" \
     autopkgtest --output-dir="$output_dir" --setup-commands="apt-get update -q" \
     "${packages[@]}" "$work/source/" -- chroot "$work/top/root" >"$log" 2>&1 || status=$?
 # Each test's verdict, from autopkgtest's summary.
