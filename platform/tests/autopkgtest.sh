@@ -30,14 +30,7 @@ source "$platform/scripts/sources.sh"
 readonly release=$3 output_dir=$4
 architecture=$(dpkg-deb -f "${packages[0]}" Architecture)
 
-if [[ $EUID -ne 0 ]]; then
-    cannot_run "${0##*/} needs root: it makes a Debian root and changes into it"
-fi
-for program in autopkgtest debootstrap; do
-    if ! command -v "$program" >/dev/null; then
-        cannot_run "${0##*/} needs $program (scripts/install-deps.sh test installs it)"
-    fi
-done
+require_root_and autopkgtest debootstrap
 # For the root's first making, and for the tests' dependencies every run.
 if ! roots_mirror_reachable; then
     cannot_run "${0##*/} needs the Debian mirror $roots_mirror, and it cannot be reached"

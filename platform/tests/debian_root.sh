@@ -16,6 +16,20 @@ source "$tool_source/tests/e2e/testlib.sh"
 # shellcheck source=SCRIPTDIR/../scripts/roots.sh
 source "$platform/scripts/roots.sh"
 
+# require_root_and PROGRAM...: the test cannot run without root, which it
+# needs to make a Debian root and change into it, nor without each PROGRAM.
+require_root_and() {
+    if [[ $EUID -ne 0 ]]; then
+        cannot_run "${0##*/} needs root: it makes a Debian root and changes into it"
+    fi
+    local program
+    for program; do
+        if ! command -v "$program" >/dev/null; then
+            cannot_run "${0##*/} needs $program (scripts/install-deps.sh test installs it)"
+        fi
+    done
+}
+
 packages=("$package_dir"/vidselect_*.deb "$package_dir"/vidselect-standins_*.deb)
 for package in "${packages[@]}"; do
     if [[ ! -f $package ]]; then

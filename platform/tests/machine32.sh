@@ -43,14 +43,7 @@ readonly guest_init=/usr/local/sbin/machine32-init
 # autopkgtest most of it; the rest is room for a busy one.
 readonly boot_limit=600
 
-if [[ $EUID -ne 0 ]]; then
-    cannot_run "${0##*/} needs root: it builds a Debian root and changes into it"
-fi
-for program in qemu-system-i386 debootstrap mkfs.ext4; do
-    if ! command -v "$program" >/dev/null; then
-        cannot_run "${0##*/} needs $program (scripts/install-deps.sh test installs it)"
-    fi
-done
+require_root_and qemu-system-i386 debootstrap mkfs.ext4
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vidselect-machine32.XXXXXX")
 qemu=

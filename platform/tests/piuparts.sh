@@ -12,9 +12,7 @@ source "$(dirname "$(readlink -f "$0")")/debian_root.sh"
 cache_dir=$3
 readonly distribution=bookworm
 
-if [[ $EUID -ne 0 ]]; then
-    cannot_run "piuparts needs root: it builds a Debian root and changes into it"
-fi
+require_root_and
 if ! roots_mirror_reachable; then
     cannot_run "piuparts needs the Debian mirror $roots_mirror, and it cannot be reached"
 fi
